@@ -1,0 +1,275 @@
+#include "linux/regexport.h"
+
+#include <array>
+
+namespace {
+
+struct parse_state {
+    reg_key& hklm;
+    reg_key other;               // keys under other roots: read, then dropped
+    reg_key* current = nullptr;  // key of the section now open
+    bool in_section = false;     // false until the first section
+    std::size_t line = 0;
+};
+
+struct parse_failure {
+    export_error error;
+};
+
+[[noreturn]] void refuse(const parse_state& st, std::string what) { throw parse_failure{{st.line, std::move(what)}}; }
+
+bool is_blank(WCHAR c) { return c == u' ' || c == u'\t'; }
+
+wview trim(wview s) {
+    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+bool starts_nocase(wview s, wview prefix) {
+    return s.size() >= prefix.size() && text_equal_nocase(s.substr(0, prefix.size()), prefix);
+}
+
+int hex_digit(WCHAR c) {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    return -1;
+}
+
+// Parses 1 to `max_digits` hex digits making up all of `s`.
+std::optional<std::uint32_t> hex_number(wview s, std::size_t max_digits) {
+    if (s.empty() || s.size() > max_digits) return std::nullopt;
+    std::uint32_t n = 0;
+    for (WCHAR c : s) {
+        const int d = hex_digit(c);
+        if (d < 0) return std::nullopt;
+        n = n * 16 + static_cast<std::uint32_t>(d);
+    }
+    return n;
+}
+
+// The bytes of the export as UTF-16 text.
+std::optional<export_error> decode(std::string_view bytes, wtext& text) {
+    const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                       static_cast<unsigned char>(bytes[1]) == 0xFE;
+    if (!utf16) {
+        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+        std::size_t line = 1;
+        text = from_utf8(bytes);
+        for (WCHAR c : text) {
+            if (c == u'\n') ++line;
+            if (c == 0xFFFD) return export_error{line, "the text is not valid UTF-8"};
+        }
+        return std::nullopt;
+    }
+    bytes.remove_prefix(2);
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<WCHAR>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    if (bytes.size() % 2 != 0) {
+        std::size_t line = 1;
+        for (WCHAR c : text) line += c == u'\n';
+        return export_error{line, "the file ends in the middle of a UTF-16 character"};
+    }
+    return std::nullopt;
+}
+
+// A quoted string at the start of `s`, with \\ and \" escapes; `s` is left
+// after the closing quote.
+wtext quoted(parse_state& st, wview& s) {
+    wtext out;
+    for (std::size_t i = 1; i < s.size(); ++i) {
+        if (s[i] == u'"') {
+            s.remove_prefix(i + 1);
+            return out;
+        }
+        if (s[i] == u'\\' && i + 1 < s.size() && (s[i + 1] == u'\\' || s[i + 1] == u'"')) ++i;
+        out += s[i];
+    }
+    refuse(st, "a quoted string has no closing quote");
+}
+
+std::vector<BYTE> hex_bytes(parse_state& st, wview list) {
+    std::vector<BYTE> out;
+    out.reserve(list.size() / 3 + 1);
+    list = trim(list);
+    while (!list.empty()) {
+        const std::size_t comma = list.find(u',');
+        const wview item = trim(list.substr(0, comma));
+        const auto byte = hex_number(item, 2);
+        if (!byte) refuse(st, "a hex byte list holds something other than two-digit hex bytes");
+        out.push_back(static_cast<BYTE>(*byte));
+        if (comma == wview::npos) break;
+        list = trim(list.substr(comma + 1));
+    }
+    return out;
+}
+
+void parse_data(parse_state& st, wview data, reg_value& value) {
+    if (!data.empty() && data.front() == u'"') {
+        wview rest = data;
+        const wtext text = quoted(st, rest);
+        if (!trim(rest).empty()) refuse(st, "text follows the closing quote of a string value");
+        value.type = REG_SZ;
+        value.data = string_bytes(text);
+    } else if (starts_nocase(data, TEXT("dword:"))) {
+        const auto n = hex_number(trim(data.substr(6)), 8);
+        if (!n) refuse(st, "a dword value needs 1 to 8 hex digits");
+        value.type = REG_DWORD;
+        value.data = {static_cast<BYTE>(*n), static_cast<BYTE>(*n >> 8), static_cast<BYTE>(*n >> 16),
+                      static_cast<BYTE>(*n >> 24)};
+    } else if (starts_nocase(data, TEXT("hex:"))) {
+        value.type = REG_BINARY;
+        value.data = hex_bytes(st, data.substr(4));
+    } else if (starts_nocase(data, TEXT("hex("))) {
+        const std::size_t close = data.find(TEXT("):"));
+        const auto type = close == wview::npos ? std::nullopt : hex_number(data.substr(4, close - 4), 8);
+        if (!type) refuse(st, "a hex(N) type needs 1 to 8 hex digits and \"):\"");
+        value.type = *type;
+        value.data = hex_bytes(st, data.substr(close + 2));
+    } else {
+        refuse(st, "value data must be a quoted string, dword:, hex: or hex(N):, or - to delete");
+    }
+}
+
+void parse_value(parse_state& st, wview line) {
+    if (!st.in_section) refuse(st, "a value comes before the first [key] section");
+    wtext name;
+    wview rest = line;
+    if (rest.front() == u'@') {
+        rest.remove_prefix(1);
+    } else {
+        name = quoted(st, rest);
+        if (name.size() > max_value_name) refuse(st, "a value name is longer than 16383 characters");
+    }
+    rest = trim(rest);
+    if (rest.empty() || rest.front() != u'=') refuse(st, "a value name must be followed by =");
+    rest = trim(rest.substr(1));
+    if (!st.current) return;  // values of a deleted key are dropped
+    const wtext folded = fold_name(name);
+    if (rest == TEXT("-")) {
+        st.current->values.erase(folded);
+        return;
+    }
+    reg_value value;
+    value.name = name;
+    parse_data(st, rest, value);
+    auto& slot = st.current->values[folded];
+    if (slot.name.empty()) slot.name = name;
+    slot.type = value.type;
+    slot.data = std::move(value.data);
+}
+
+reg_key* root_of(parse_state& st, wview root) {
+    static const std::array<const WCHAR*, 2> local = {TEXT("HKEY_LOCAL_MACHINE"), TEXT("HKLM")};
+    static const std::array<const WCHAR*, 8> others = {TEXT("HKEY_CURRENT_USER"), TEXT("HKCU"),
+                                                       TEXT("HKEY_CLASSES_ROOT"), TEXT("HKCR"),
+                                                       TEXT("HKEY_USERS"),        TEXT("HKU"),
+                                                       TEXT("HKEY_CURRENT_CONFIG"), TEXT("HKCC")};
+    for (const WCHAR* name : local)
+        if (text_equal_nocase(root, name)) return &st.hklm;
+    for (const WCHAR* name : others)
+        if (text_equal_nocase(root, name)) return &st.other;
+    refuse(st, "a section does not start with a registry root such as HKEY_LOCAL_MACHINE");
+}
+
+void parse_section(parse_state& st, wview line) {
+    if (line.back() != u']') refuse(st, "a [key] section has no closing ]");
+    wview path = line.substr(1, line.size() - 2);
+    const bool remove = !path.empty() && path.front() == u'-';
+    if (remove) path.remove_prefix(1);
+    const std::size_t slash = path.find(u'\\');
+    reg_key* key = root_of(st, path.substr(0, slash));
+    st.in_section = true;
+    // Split the path first: the limits are checked before anything changes.
+    std::vector<wview> names;
+    for (wview rest = slash == wview::npos ? wview() : path.substr(slash + 1); !rest.empty();) {
+        const std::size_t next = rest.find(u'\\');
+        const wview name = rest.substr(0, next);
+        if (name.empty()) refuse(st, "a key path has an empty key name");
+        if (name.size() > max_key_name) refuse(st, "a key name is longer than 255 characters");
+        names.push_back(name);
+        if (names.size() > max_key_depth) refuse(st, "a key path is deeper than 512 levels");
+        rest = next == wview::npos ? wview() : rest.substr(next + 1);
+    }
+    if (remove) {
+        if (names.empty()) refuse(st, "a registry root cannot be deleted");
+        reg_key* parent = key;
+        for (std::size_t i = 0; parent && i + 1 < names.size(); ++i) parent = find_child(*parent, names[i]);
+        if (parent) parent->children.erase(fold_name(names.back()));
+        st.current = nullptr;
+        return;
+    }
+    for (const wview name : names) key = &child(*key, name);
+    st.current = key;
+}
+
+bool is_header(wview line) {
+    return line == TEXT("Windows Registry Editor Version 5.00") || line == TEXT("REGEDIT4");
+}
+
+// The next physical line of `text` from `pos`, without its line end.
+wview next_line(wview text, std::size_t& pos) {
+    const std::size_t end = std::min(text.find(u'\n', pos), text.size());
+    wview line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+    return line;
+}
+
+void parse_lines(parse_state& st, wview text) {
+    std::size_t pos = 0;
+    bool header_seen = false;
+    wtext joined;
+    while (pos <= text.size()) {
+        ++st.line;
+        wview line = trim(next_line(text, pos));
+        if (line.find(u'\0') != wview::npos) refuse(st, "the line holds a NUL character");
+        if (!header_seen) {
+            if (!is_header(line))
+                refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+            header_seen = true;
+            continue;
+        }
+        if (line.empty() || line.front() == u';') continue;
+        if (line.front() == u'[') {
+            parse_section(st, line);
+            continue;
+        }
+        if (line.front() != u'"' && line.front() != u'@') refuse(st, "the line is neither a [key] section nor a value");
+        // Hex lists go on over lines that end in a backslash.
+        const std::size_t first_line = st.line;
+        if (line.back() == u'\\' && line.find(TEXT("=hex")) != wview::npos) {
+            joined.assign(line.substr(0, line.size() - 1));
+            for (;;) {
+                if (pos > text.size()) refuse(st, "the file ends inside a continued hex list");
+                ++st.line;
+                const wview more = trim(next_line(text, pos));
+                const bool again = !more.empty() && more.back() == u'\\';
+                joined.append(again ? more.substr(0, more.size() - 1) : more);
+                if (!again) break;
+            }
+            line = joined;
+        }
+        const std::size_t last_line = st.line;
+        st.line = first_line;
+        parse_value(st, line);
+        st.line = last_line;
+    }
+}
+
+}  // namespace
+
+std::optional<export_error> read_export(std::string_view bytes, reg_key& hklm) {
+    wtext text;
+    if (auto error = decode(bytes, text)) return error;
+    if (!text.empty() && text.back() == u'\n') text.pop_back();
+    parse_state st{hklm, {}, nullptr, false, 0};
+    try {
+        parse_lines(st, text);
+    } catch (const parse_failure& failure) {
+        return failure.error;
+    }
+    return std::nullopt;
+}

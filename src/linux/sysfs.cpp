@@ -1,0 +1,3 @@
+#include "linux/sysfs.h"
+
+void build_sysfs_view(const std::string&, reg_key&) {}

@@ -1,0 +1,11 @@
+// The registry view of the USB devices the Linux kernel lists now.
+#pragma once
+
+#include "linux/store.h"
+
+#include <string>
+
+// Fills `hklm` with SYSTEM\CurrentControlSet\Enum\USB for the USB devices
+// under `root` (a sysfs tree) and HARDWARE\DEVICEMAP\SERIALCOMM for their
+// serial ports. A root that cannot be read gives a tree without the USB key.
+void build_sysfs_view(const std::string& root, reg_key& hklm);

@@ -1,0 +1,211 @@
+// The registry, port and error-text calls of the Linux stand-in.
+#include "linux/source.h"
+#include "registry/platform.h"
+
+#include <cstring>
+#include <set>
+#include <unordered_set>
+
+namespace {
+
+thread_local DWORD last_error = 0;
+
+struct open_key {
+    reg_key* key;
+    REGSAM access;
+    // Where the last enumeration stopped, so that walking indexes 0, 1, 2...
+    // costs constant time per subkey.
+    DWORD next_index;
+    std::map<wtext, std::unique_ptr<reg_key>>::iterator next;
+};
+
+std::unordered_set<open_key*>& live_handles() {
+    static std::unordered_set<open_key*> handles;
+    return handles;
+}
+
+open_key* resolve(HKEY handle) {
+    static open_key hklm{nullptr, KEY_READ, 0, {}};
+    if (handle == HKEY_LOCAL_MACHINE) {
+        if (!hklm.key) {
+            hklm.key = &loaded_hklm();
+            hklm.next = hklm.key->children.begin();
+        }
+        return &hklm;
+    }
+    auto* key = reinterpret_cast<open_key*>(handle);
+    return live_handles().count(key) ? key : nullptr;
+}
+
+// Follows a backslash-separated path; a trailing backslash is ignored.
+LSTATUS find_path(reg_key* key, wview path, reg_key*& found) {
+    constexpr LSTATUS bad_pathname = 161;
+    if (!path.empty() && path.front() == u'\\') return bad_pathname;
+    while (!path.empty()) {
+        const std::size_t slash = path.find(u'\\');
+        const wview name = path.substr(0, slash);
+        if (name.empty()) return bad_pathname;
+        key = find_child(*key, name);
+        if (!key) return ERROR_FILE_NOT_FOUND;
+        path = slash == wview::npos ? wview() : path.substr(slash + 1);
+    }
+    found = key;
+    return ERROR_SUCCESS;
+}
+
+// The ports that exist now: the data of the SERIALCOMM values, folded.
+const std::set<wtext>& present_ports() {
+    static const std::set<wtext> ports = [] {
+        std::set<wtext> names;
+        reg_key* map = nullptr;
+        if (find_path(&loaded_hklm(), TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
+        for (const auto& [folded, value] : map->values) {
+            if (value.type != REG_SZ) continue;
+            wtext text;
+            for (std::size_t i = 0; i + 1 < value.data.size(); i += 2)
+                text += static_cast<WCHAR>(value.data[i] | value.data[i + 1] << 8);
+            names.insert(fold_name(text.c_str()));
+        }
+        return names;
+    }();
+    return ports;
+}
+
+struct system_text {
+    DWORD code;
+    const WCHAR* text;
+};
+
+constexpr system_text system_texts[] = {
+    {0, TEXT("The operation completed successfully.\r\n")},
+    {1, TEXT("Incorrect function.\r\n")},
+    {2, TEXT("The system cannot find the file specified.\r\n")},
+    {3, TEXT("The system cannot find the path specified.\r\n")},
+    {5, TEXT("Access is denied.\r\n")},
+    {6, TEXT("The handle is invalid.\r\n")},
+    {8, TEXT("Not enough memory resources are available to process this command.\r\n")},
+    {13, TEXT("The data is invalid.\r\n")},
+    {87, TEXT("The parameter is incorrect.\r\n")},
+    {122, TEXT("The data area passed to a system call is too small.\r\n")},
+    {161, TEXT("The specified path is invalid.\r\n")},
+    {234, TEXT("More data is available.\r\n")},
+    {259, TEXT("No more data is available.\r\n")},
+    {1009, TEXT("The configuration registry database is corrupt.\r\n")},
+    {1010, TEXT("The configuration registry key is invalid.\r\n")},
+    {1011, TEXT("The configuration registry key could not be opened.\r\n")},
+    {1012, TEXT("The configuration registry key could not be read.\r\n")},
+    {1018, TEXT("Illegal operation attempted on a registry key that has been marked for deletion.\r\n")},
+    {1629, TEXT("Data supplied is of wrong type.\r\n")},
+};
+
+}  // namespace
+
+LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    open_key* parent = resolve(hKey);
+    if (!parent || !phkResult) return ERROR_INVALID_HANDLE;
+    reg_key* found = nullptr;
+    const LSTATUS status = find_path(parent->key, lpSubKey ? wview(lpSubKey) : wview(), found);
+    if (status != ERROR_SUCCESS) return status;
+    auto* key = new open_key{found, samDesired, 0, found->children.begin()};
+    live_handles().insert(key);
+    *phkResult = reinterpret_cast<HKEY>(key);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD, LPWSTR, LPDWORD, void*) {
+    open_key* key = resolve(hKey);
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (!(key->access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
+    auto& children = key->key->children;
+    if (dwIndex >= children.size()) return ERROR_NO_MORE_ITEMS;
+    if (dwIndex != key->next_index) {
+        key->next = children.begin();
+        std::advance(key->next, dwIndex);
+    }
+    const wtext& name = key->next->second->name;
+    if (name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
+    std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+    *lpcchName = static_cast<DWORD>(name.size());
+    ++key->next;
+    key->next_index = dwIndex + 1;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    open_key* key = resolve(hKey);
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (!(key->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
+    const auto it = key->key->values.find(fold_name(lpValueName ? lpValueName : TEXT("")));
+    if (it == key->key->values.end()) return ERROR_FILE_NOT_FOUND;
+    const reg_value& value = it->second;
+    if (lpType) *lpType = value.type;
+    const auto size = static_cast<DWORD>(value.data.size());
+    if (lpData && size > *lpcbData) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (lpData && size) std::memcpy(lpData, value.data.data(), size);
+    if (lpcbData) *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY hKey) {
+    if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
+    auto* key = reinterpret_cast<open_key*>(hKey);
+    if (!live_handles().erase(key)) return ERROR_INVALID_HANDLE;
+    delete key;
+    return ERROR_SUCCESS;
+}
+
+BOOL GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
+    if (!lpszName || !lpCC || !lpdwSize) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    if (*lpdwSize < sizeof(COMMCONFIG)) {
+        *lpdwSize = sizeof(COMMCONFIG);
+        last_error = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    if (!present_ports().count(fold_name(lpszName))) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    std::memset(lpCC, 0, sizeof(COMMCONFIG));
+    lpCC->dwSize = sizeof(COMMCONFIG);
+    lpCC->wVersion = 1;
+    lpCC->dcb.DCBlength = sizeof(DCB);
+    lpCC->dcb.BaudRate = 9600;
+    lpCC->dcb.ByteSize = 8;
+    *lpdwSize = sizeof(COMMCONFIG);
+    return 1;
+}
+
+DWORD GetLastError() { return last_error; }
+
+void SetLastError(DWORD dwErrCode) { last_error = dwErrCode; }
+
+DWORD FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPWSTR lpBuffer, DWORD, void*) {
+    constexpr DWORD mr_mid_not_found = 317;
+    if (dwFlags != (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER) || !lpBuffer) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    for (const system_text& entry : system_texts) {
+        if (entry.code != dwMessageId) continue;
+        const std::size_t length = std::char_traits<WCHAR>::length(entry.text);
+        auto* copy = new WCHAR[length + 1];
+        std::memcpy(copy, entry.text, (length + 1) * sizeof(WCHAR));
+        *reinterpret_cast<WCHAR**>(lpBuffer) = copy;
+        return static_cast<DWORD>(length);
+    }
+    last_error = mr_mid_not_found;
+    return 0;
+}
+
+HLOCAL LocalFree(HLOCAL hMem) {
+    delete[] static_cast<WCHAR*>(hMem);
+    return nullptr;
+}

@@ -1,0 +1,15 @@
+// The command line and the run flow.
+#pragma once
+
+#include "main/scan_ctx.h"
+
+// Sets the filter fields of `ctx` from the arguments (argument 0 is the
+// program's name), or prints the usage text and ends the run with status 1.
+void parse_args(int argc, const WCHAR* const* argv, scan_ctx& ctx);
+
+// Prints the usage text with the program's name and ends the run with status 1.
+[[noreturn]] void usage(const WCHAR* program);
+
+// The whole run: returns 0 when the walk finishes; every other status ends
+// the process where its condition is found.
+int portsift_main(int argc, const WCHAR* const* argv);

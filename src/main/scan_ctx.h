@@ -1,0 +1,15 @@
+// The run's one record: the filters from the command line, the open keys of
+// the walk and the status of the last registry open or enumeration.
+#pragma once
+
+#include "registry/platform.h"
+
+struct scan_ctx {
+    HKEY inst_key;         // instance (serial-number) key now open
+    const WCHAR* serial;   // S/N filter, or null
+    HKEY usb_key;          // SYSTEM\CurrentControlSet\Enum\USB
+    HKEY dev_key;          // device (VID&PID) key now open
+    const WCHAR* pid;      // PID filter, or null
+    const WCHAR* vid;      // VID filter, or null
+    LONG status;           // last open or enumeration status, 0 on success
+};

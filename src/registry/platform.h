@@ -1,0 +1,20 @@
+// What portsift needs from the system it runs on. The registry, port and
+// error-text calls are the Windows ones, from <windows.h>: the system's own
+// on Windows, our stand-in on Linux (the build picks which). Beside them,
+// each system provides the two calls below.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+enum class out_stream { standard_output, standard_error };
+
+// Writes `count` UTF-16 units of `text` to the stream: UTF-8 to a file or a
+// pipe (a lone surrogate becomes U+FFFD), the characters themselves to a
+// Windows console. Standard error is flushed after every call; standard
+// output when the process ends.
+void write_text(out_stream stream, const WCHAR* text, std::size_t count);
+
+// Ends the process with `status`, flushing standard output first.
+[[noreturn]] void end_process(int status);

@@ -1,0 +1,24 @@
+#include "registry/registry.h"
+
+#include "report/report.h"
+
+int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
+    const LONG status = RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, out);
+    if (status == ERROR_SUCCESS) return 0;
+    SetLastError(static_cast<DWORD>(status));
+    return 1;
+}
+
+std::optional<wtext> reg_string(HKEY key, const WCHAR* name) {
+    WCHAR buffer[260];
+    DWORD type = REG_SZ;
+    // One byte less than the buffer, so that an odd count still leaves room
+    // for the terminator stored below.
+    DWORD count = 519;
+    const LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &count);
+    if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    if (status != ERROR_SUCCESS) fail_status(TEXT("main:72:RegQueryValueEx"), status);
+    if (type != REG_SZ) fail_status(TEXT("main:73:RegQueryValueEx(key type != REG_SZ)"), ERROR_DATATYPE_MISMATCH);
+    buffer[count / 2] = 0;
+    return wtext(buffer);
+}

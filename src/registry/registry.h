@@ -1,0 +1,17 @@
+// String values from the registry.
+#pragma once
+
+#include "registry/platform.h"
+#include "report/text.h"
+
+#include <optional>
+
+// Opens `name` under `parent` for reading values (KEY_QUERY_VALUE) into
+// `*out`. Returns 0 when opened, 1 on any failure, leaving the status the
+// open returned as the thread's last error. The caller closes the handle.
+int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out);
+
+// Reads the REG_SZ value `name` of `key`: its text, or none when the value
+// does not exist. Any other failure, data over 519 bytes, or another value
+// type ends the run with status 2.
+std::optional<wtext> reg_string(HKEY key, const WCHAR* name);

@@ -1,0 +1,74 @@
+#include "report/report.h"
+
+#include "report/text.h"
+
+#include <cstdarg>
+
+namespace {
+
+wtext format_text(const WCHAR* format, std::va_list args) {
+    static const WCHAR null_text[] = TEXT("(null)");
+    wtext out;
+    for (const WCHAR* p = format; *p; ++p) {
+        if (*p != u'%') {
+            out += *p;
+        } else if (p[1] == u's') {
+            const WCHAR* s = va_arg(args, const WCHAR*);
+            out += s ? s : null_text;
+            ++p;
+        } else if (p[1] == u'l' && p[2] == u'd') {
+            const std::string digits = std::to_string(va_arg(args, long));
+            out.append(digits.begin(), digits.end());
+            p += 2;
+        } else if (p[1] == u'%') {
+            out += u'%';
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void print_err(const WCHAR* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    const wtext text = format_text(format, args);
+    va_end(args);
+    write_text(out_stream::standard_error, text.data(), text.size());
+}
+
+void print_out(const WCHAR* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    const wtext text = format_text(format, args);
+    va_end(args);
+    write_text(out_stream::standard_output, text.data(), text.size());
+}
+
+int report_error(const WCHAR* tag) {
+    // Read first: the formatting calls below may change it.
+    const DWORD code = GetLastError();
+    const long shown = static_cast<LONG>(code);
+    WCHAR* message = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+    if (FormatMessageW(flags, nullptr, code, 0, reinterpret_cast<WCHAR*>(&message), 0, nullptr) == 0) {
+        print_err(TEXT("%s: %ld: %s\n"), tag, shown, TEXT("formatting error"));
+        return 1;
+    }
+    print_err(TEXT("%s: %ld: %s\n"), tag, shown, message);
+    LocalFree(message);
+    return 0;
+}
+
+void fail(const WCHAR* tag) {
+    report_error(tag);
+    end_process(2);
+}
+
+void fail_status(const WCHAR* tag, LONG status) {
+    SetLastError(static_cast<DWORD>(status));
+    fail(tag);
+}

@@ -1,0 +1,21 @@
+// Wide text helpers shared by every part of the program.
+#pragma once
+
+#include "registry/platform.h"
+
+#include <string>
+#include <string_view>
+
+using wtext = std::basic_string<WCHAR>;
+using wview = std::basic_string_view<WCHAR>;
+
+// Equal without regard to ASCII case, as the C runtime compares in its
+// default locale.
+bool text_equal_nocase(wview a, wview b);
+
+// UTF-16 to UTF-8; lone surrogates become U+FFFD.
+std::string to_utf8(wview text);
+
+// UTF-8 to UTF-16; each byte that does not start a valid sequence becomes
+// U+FFFD.
+wtext from_utf8(std::string_view bytes);

@@ -1,0 +1,59 @@
+#include "walk/port.h"
+
+#include "registry/registry.h"
+#include "report/report.h"
+
+bool class_matches(HKEY inst_key, const WCHAR* guid) {
+    const std::optional<wtext> value = reg_string(inst_key, TEXT("ClassGUID"));
+    return value && text_equal_nocase(*value, guid);
+}
+
+std::optional<wtext> port_name(HKEY inst_key) {
+    HKEY params = nullptr;
+    if (reg_subkey(inst_key, TEXT("Device Parameters"), &params) != 0)
+        fail(TEXT("main:85:reg_subkey(Device Parameters)"));
+    std::optional<wtext> name = reg_string(params, TEXT("PortName"));
+    RegCloseKey(params);
+    return name;
+}
+
+bool port_present(const std::optional<wtext>& name) {
+    if (!name) return false;
+    COMMCONFIG config{};
+    DWORD size = sizeof(config);
+    if (GetDefaultCommConfigW(name->c_str(), &config, &size)) return true;
+    const DWORD error = GetLastError();
+    // The port of a detached device is unknown to the service.
+    if (error == ERROR_INVALID_PARAMETER) return false;
+    // The port exists; its provider only wants a larger record than ours.
+    if (error == ERROR_INSUFFICIENT_BUFFER) return true;
+    fail(TEXT("main:107:GetDefaultCommConfig"));
+}
+
+namespace {
+
+// The unfiltered line names the device from its key name, which must look
+// like VID_vvvv&PID_pppp; only the two prefixes and the length are checked.
+bool device_key_valid(wview name) {
+    return name.size() >= 17 && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) &&
+           text_equal_nocase(name.substr(9, 4), TEXT("PID_"));
+}
+
+}  // namespace
+
+void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx, HKEY inst_key) {
+    if (!class_matches(inst_key, PORTS_CLASS_GUID)) return;
+    const std::optional<wtext> name = port_name(inst_key);
+    if (!port_present(name)) return;
+    if (!ctx.vid || !ctx.pid) {
+        if (!device_key_valid(dev_name)) {
+            print_err(TEXT("invalid device key format: %s\n"), dev_name);
+            return;
+        }
+        wtext copy(dev_name);
+        copy[8] = 0;
+        print_out(TEXT("%s %s "), copy.c_str() + 4, copy.c_str() + 13);
+    }
+    if (!ctx.serial) print_out(TEXT("%s "), inst_name);
+    print_out(TEXT("%s\n"), name->c_str());
+}

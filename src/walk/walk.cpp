@@ -1,0 +1,71 @@
+#include "walk/walk.h"
+
+#include "report/report.h"
+#include "walk/port.h"
+
+
+namespace {
+
+// The registry's longest key name, 255 characters, and its terminator.
+constexpr DWORD key_name_capacity = 256;
+
+LONG enum_key(HKEY parent, DWORD index, WCHAR (&name)[key_name_capacity]) {
+    DWORD size = key_name_capacity;
+    return RegEnumKeyExW(parent, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+bool key_not_found(const scan_ctx& ctx) {
+    if (ctx.status == ERROR_SUCCESS) return false;
+    if (ctx.status == ERROR_FILE_NOT_FOUND) return true;
+    fail_status(TEXT("main:157:RegOpenKeyEx(vid&pid)"), ctx.status);
+}
+
+void scan_devices(scan_ctx& ctx) {
+    if (ctx.vid && ctx.pid) {
+        // Both filters are exactly four characters, so the name always fits.
+        const wtext name = wtext(TEXT("VID_")) + ctx.vid + TEXT("&PID_") + ctx.pid;
+        ctx.status = RegOpenKeyExW(ctx.usb_key, name.c_str(), 0, KEY_READ, &ctx.dev_key);
+        if (key_not_found(ctx)) {
+            print_err(TEXT("No devices matching the provided VID and PID were found.\n"));
+            end_process(10);
+        }
+        scan_instances(ctx, nullptr);
+        RegCloseKey(ctx.dev_key);
+        return;
+    }
+    WCHAR name[key_name_capacity];
+    for (DWORD index = 0;; ++index) {
+        ctx.status = enum_key(ctx.usb_key, index, name);
+        if (ctx.status == ERROR_NO_MORE_ITEMS) return;
+        if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:189:RegEnumKeyEx(dev_keys)"), ctx.status);
+        ctx.status = RegOpenKeyExW(ctx.usb_key, name, 0, KEY_READ, &ctx.dev_key);
+        if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:192:RegOpenKeyEx(enumerated key)"), ctx.status);
+        scan_instances(ctx, name);
+        RegCloseKey(ctx.dev_key);
+    }
+}
+
+void scan_instances(scan_ctx& ctx, const WCHAR* dev_name) {
+    if (ctx.serial) {
+        ctx.status = RegOpenKeyExW(ctx.dev_key, ctx.serial, 0, KEY_READ, &ctx.inst_key);
+        if (key_not_found(ctx)) {
+            print_err(TEXT("Device with the provided serial number could not be found.\n"));
+            end_process(11);
+        }
+        show_port(dev_name, nullptr, ctx, ctx.inst_key);
+        RegCloseKey(ctx.inst_key);
+        return;
+    }
+    WCHAR name[key_name_capacity];
+    for (DWORD index = 0;; ++index) {
+        ctx.status = enum_key(ctx.dev_key, index, name);
+        if (ctx.status == ERROR_NO_MORE_ITEMS) return;
+        if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:219:RegEnumKeyEx(dev_keys)"), ctx.status);
+        ctx.status = RegOpenKeyExW(ctx.dev_key, name, 0, KEY_READ, &ctx.inst_key);
+        if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:222:RegOpenKeyEx(enumerated key)"), ctx.status);
+        show_port(dev_name, name, ctx, ctx.inst_key);
+        RegCloseKey(ctx.inst_key);
+    }
+}

@@ -1,0 +1,5 @@
+// The Windows program's entry: arguments arrive as UTF-16 through the
+// Unicode entry point.
+#include "main/main.h"
+
+int wmain(int argc, wchar_t** argv) { return portsift_main(argc, argv); }
