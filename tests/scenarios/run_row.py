@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Runs one row of the scenario table against portsift and compares its
+standard output, standard error and exit status byte for byte.
+
+Natively the registry export is handed over in PORTSIFT_REGISTRY; under Wine
+it is imported into the test's own prefix with `wine reg import` first.
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+HEADER = "Windows Registry Editor Version 5.00"
+# Wine starts each import from a registry without the keys the rows use.
+WINE_RESET = [
+    r"[-HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB]",
+    r"[-HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM]",
+]
+
+
+def expand(text):
+    """{C*N} stands for the character C repeated N times."""
+    return re.sub(r"\{(.)\*(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text)
+
+
+def load_row(table, name):
+    with open(table, encoding="utf-8") as f:
+        rows = json.load(f)
+    for row in rows:
+        if row["name"] == name:
+            return row
+    sys.exit(f"no row named {name!r} in {table}")
+
+
+def export_text(row):
+    """The row's registry export as text, or None when it is given as bytes."""
+    if "fixture" in row:
+        path = os.path.join(HERE, "fixtures", row["fixture"])
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    if "registry" in row:
+        return "\r\n".join([HEADER, ""] + [expand(line) for line in row["registry"]]) + "\r\n"
+    return None
+
+
+def encode(text, encoding):
+    if encoding == "utf16":
+        return b"\xff\xfe" + text.replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-16-le")
+    if encoding == "utf8-bom":
+        return b"\xef\xbb\xbf" + text.encode("utf-8")
+    return text.encode("utf-8")
+
+
+def write_export(row, workdir, encoding):
+    """Writes the export the row names and returns its path."""
+    special = row.get("registry_path")
+    if special == "missing":
+        return os.path.join(workdir, "no-such-export.reg")
+    if special == "directory":
+        path = os.path.join(workdir, "a-directory.reg")
+        os.mkdir(path)
+        return path
+    text = export_text(row)
+    data = row["registry_bytes"].encode("latin-1") if text is None else encode(text, encoding)
+    path = os.path.join(workdir, "registry.reg")
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+USAGE = (
+    "portsift v1 (2011-04-06)\n\nUsage:\n\t{argv0}: [VID PID] [S/N]\n\n"
+    "Lists all USB CDC (serial port) devices matching the given filters.\n"
+    "VID and PID should be strings of 4 hexadecimal digits and S/N should\n"
+    "be less than 200 characters.\n"
+)
+
+
+def expected(row, key, registry, argv0):
+    text = expand(row[key]).replace("{usage}", USAGE)
+    return text.replace("{registry}", registry).replace("{argv0}", argv0).encode("utf-8")
+
+
+# A failure report is "tag: code: system text"; the texts are worded
+# differently by Windows and by Wine, and only theirs may differ.
+REPORT = re.compile(rb"^(main:\d+:.*?: -?\d+: ).*?(\r?\n)+", re.M)
+
+
+def normalise_wine(data):
+    data = data.replace(b"\r\n", b"\n")
+    return REPORT.sub(rb"\1<system text>\n", data)
+
+
+def run_native(row, exe, workdir):
+    registry = write_export(row, workdir, row.get("encoding", "utf8"))
+    env = dict(os.environ, PORTSIFT_REGISTRY=registry, LANG="C", LC_ALL="C")
+    env.pop("PORTSIFT_SYSFS", None)
+    args = [exe] + [expand(a) for a in row["args"]]
+    done = subprocess.run(args, env=env, capture_output=True, timeout=20)
+    want = (expected(row, "stdout", registry, exe), expected(row, "stderr", registry, exe))
+    return done, want, lambda data: data
+
+
+def run_wine(row, exe, workdir):
+    env = dict(os.environ, WINEDEBUG="-all")
+    text = "\r\n".join([HEADER, ""] + WINE_RESET) + "\r\n" + export_text(row).split("\n", 1)[1]
+    registry = os.path.join(workdir, "import.reg")
+    with open(registry, "wb") as f:
+        f.write(encode(text, "utf16"))
+    subprocess.run(["wine", "reg", "import", registry], env=env, check=True, capture_output=True, timeout=60)
+    args = ["wine", exe] + [expand(a) for a in row["args"]]
+    done = subprocess.run(args, env=env, capture_output=True, timeout=60)
+    want = (expected(row, "stdout", registry, exe), expected(row, "stderr", registry, exe))
+    return done, tuple(normalise_wine(w) for w in want), normalise_wine
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--table", required=True)
+    parser.add_argument("--row", required=True)
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--wine", action="store_true")
+    opts = parser.parse_args()
+    row = load_row(opts.table, opts.row)
+    with tempfile.TemporaryDirectory() as workdir:
+        runner = run_wine if opts.wine else run_native
+        done, (want_out, want_err), normalise = runner(row, opts.exe, workdir)
+    got = (normalise(done.stdout), normalise(done.stderr), done.returncode)
+    want = (want_out, want_err, row["status"])
+    failures = [
+        f"{what}:\n  expected {w!r}\n  got      {g!r}"
+        for what, w, g in zip(("standard output", "standard error", "exit status"), want, got)
+        if w != g
+    ]
+    if failures:
+        print("\n".join(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
