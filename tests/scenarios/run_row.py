@@ -114,7 +114,9 @@ def run_wine(row, exe, workdir):
     subprocess.run(["wine", "reg", "import", registry], env=env, check=True, capture_output=True, timeout=60)
     args = ["wine", exe] + [expand(a) for a in row["args"]]
     done = subprocess.run(args, env=env, capture_output=True, timeout=60)
-    want = (expected(row, "stdout", registry, exe), expected(row, "stderr", registry, exe))
+    # Wine hands the program its own path as a Windows path on drive Z:.
+    argv0 = "Z:" + os.path.abspath(exe).replace("/", "\\")
+    want = (expected(row, "stdout", registry, argv0), expected(row, "stderr", registry, argv0))
     return done, tuple(normalise_wine(w) for w in want), normalise_wine
 
 
