@@ -19,9 +19,11 @@ struct open_key {
     std::map<wtext, std::unique_ptr<reg_key>>::iterator next;
 };
 
+// Handles left open at exit stay reachable, as the process end releases
+// them on Windows.
 std::unordered_set<open_key*>& live_handles() {
-    static std::unordered_set<open_key*> handles;
-    return handles;
+    static auto* handles = new std::unordered_set<open_key*>;
+    return *handles;
 }
 
 open_key* resolve(HKEY handle) {

@@ -1,0 +1,172 @@
+// The registry-export reader: its grammar, one row per construct, and its
+// refusals, each with the line it names.
+#include "linux/regexport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+const std::string key = "[HKEY_LOCAL_MACHINE\\K]\r\n";
+
+std::string utf16(const std::string& utf8) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : from_utf8(utf8)) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+std::vector<BYTE> bytes(std::initializer_list<int> list) { return {list.begin(), list.end()}; }
+
+const reg_value* value_at(reg_key& hklm, const std::u16string& path, const std::u16string& name) {
+    reg_key* key = &hklm;
+    std::size_t start = 0;
+    while (key && start <= path.size()) {
+        const std::size_t slash = std::min(path.find(u'\\', start), path.size());
+        key = find_child(*key, wview(path).substr(start, slash - start));
+        start = slash + 1;
+    }
+    if (!key) return nullptr;
+    const auto it = key->values.find(fold_name(name));
+    return it == key->values.end() ? nullptr : &it->second;
+}
+
+struct value_row {
+    const char* what;
+    std::string export_bytes;
+    std::u16string value_name;  // under HKLM\K
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+class ExportValues : public testing::TestWithParam<value_row> {};
+
+TEST_P(ExportValues, ReadsTypeAndBytes) {
+    const value_row& row = GetParam();
+    reg_key hklm;
+    const auto error = read_export(row.export_bytes, hklm);
+    ASSERT_FALSE(error) << "line " << error->line << ": " << error->what;
+    const reg_value* value = value_at(hklm, u"K", row.value_name);
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->type, row.type);
+    EXPECT_EQ(value->data, row.data);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Grammar, ExportValues,
+    testing::Values(
+        value_row{"string", header + key + "\"A\"=\"COM3\"\r\n", u"A", REG_SZ,
+                  bytes({'C', 0, 'O', 0, 'M', 0, '3', 0, 0, 0})},
+        value_row{"escapes", header + key + "\"A\"=\"a\\\\b\\\"\"\r\n", u"A", REG_SZ,
+                  bytes({'a', 0, '\\', 0, 'b', 0, '"', 0, 0, 0})},
+        value_row{"name with escapes", header + key + "\"\\\\D\\\"\"=\"x\"\r\n", u"\\D\"", REG_SZ,
+                  bytes({'x', 0, 0, 0})},
+        value_row{"default value", header + key + "@=\"x\"\r\n", u"", REG_SZ, bytes({'x', 0, 0, 0})},
+        value_row{"outside ASCII", header + key + "\"A\"=\"\xCE\xA9\"\r\n", u"A", REG_SZ, bytes({0xA9, 0x03, 0, 0})},
+        value_row{"UTF-16 file", utf16(header + key + "\"A\"=\"\xCE\xA9\"\r\n"), u"A", REG_SZ,
+                  bytes({0xA9, 0x03, 0, 0})},
+        value_row{"UTF-8 BOM, LF line ends", "\xEF\xBB\xBFREGEDIT4\n\n[HKLM\\K]\n\"A\"=\"x\"\n", u"A", REG_SZ,
+                  bytes({'x', 0, 0, 0})},
+        value_row{"dword", header + key + "\"A\"=dword:0000a0b1\r\n", u"A", REG_DWORD, bytes({0xB1, 0xA0, 0, 0})},
+        value_row{"binary", header + key + "\"A\"=hex:01,ff,7e\r\n", u"A", REG_BINARY, bytes({1, 0xFF, 0x7E})},
+        value_row{"empty binary", header + key + "\"A\"=hex:\r\n", u"A", REG_BINARY, {}},
+        value_row{"expandable", header + key + "\"A\"=hex(2):41,00,00,00\r\n", u"A", REG_EXPAND_SZ,
+                  bytes({0x41, 0, 0, 0})},
+        value_row{"qword type in hex", header + key + "\"A\"=hex(b):01,00,00,00,00,00,00,00\r\n", u"A", REG_QWORD,
+                  bytes({1, 0, 0, 0, 0, 0, 0, 0})},
+        value_row{"continuation lines", header + key + "\"A\"=hex(7):43,00,\\\r\n  00,00,\\\r\n  00,00\r\n", u"A",
+                  REG_MULTI_SZ, bytes({0x43, 0, 0, 0, 0, 0})},
+        value_row{"names ignore case", header + key + "\"PortName\"=\"a\"\r\n[hklm\\k]\r\n\"PORTNAME\"=\"b\"\r\n",
+                  u"portname", REG_SZ, bytes({'b', 0, 0, 0})},
+        value_row{"comments and blanks", header + "; note\r\n\r\n" + key + "  ; more\r\n\"A\"=\"x\"\r\n", u"A",
+                  REG_SZ, bytes({'x', 0, 0, 0})}),
+    [](const testing::TestParamInfo<value_row>& info) {
+        std::string name = info.param.what;
+        for (char& c : name)
+            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+
+struct error_row {
+    const char* what;
+    std::string export_bytes;
+    std::size_t line;
+    std::string message;
+};
+
+class ExportErrors : public testing::TestWithParam<error_row> {};
+
+TEST_P(ExportErrors, NamesLineAndFault) {
+    const error_row& row = GetParam();
+    reg_key hklm;
+    const auto error = read_export(row.export_bytes, hklm);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->line, row.line);
+    EXPECT_EQ(error->what, row.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, ExportErrors,
+    testing::Values(
+        error_row{"no header", "[HKLM\\K]\r\n", 1,
+                  "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""},
+        error_row{"bad dword", header + key + "\"A\"=dword:123456789\r\n", 4, "a dword value needs 1 to 8 hex digits"},
+        error_row{"bad hex type", header + key + "\"A\"=hex(x):00\r\n", 4,
+                  "a hex(N) type needs 1 to 8 hex digits and \"):\""},
+        error_row{"unknown data", header + key + "\"A\"=qword:1\r\n", 4,
+                  "value data must be a quoted string, dword:, hex: or hex(N):, or - to delete"},
+        error_row{"text after string", header + key + "\"A\"=\"x\" y\r\n", 4,
+                  "text follows the closing quote of a string value"},
+        error_row{"no equals sign", header + key + "\"A\" \"x\"\r\n", 4, "a value name must be followed by ="},
+        error_row{"no closing bracket", header + "[HKLM\\K\r\n", 3, "a [key] section has no closing ]"},
+        error_row{"empty key name", header + "[HKLM\\A\\\\B]\r\n", 3, "a key path has an empty key name"},
+        error_row{"delete a root", header + "[-HKLM]\r\n", 3, "a registry root cannot be deleted"},
+        error_row{"continued to end of file", header + key + "\"A\"=hex:00,\\\r\n", 4,
+                  "the file ends inside a continued hex list"},
+        error_row{"stray text", header + key + "PortName=COM3\r\n", 4,
+                  "the line is neither a [key] section nor a value"},
+        error_row{"invalid UTF-8 on line 4", header + key + "\"A\"=\"\xC3\x28\"\r\n", 4,
+                  "the text is not valid UTF-8"},
+        error_row{"value name over 16383", header + key + "\"" + std::string(16384, 'v') + "\"=\"x\"\r\n", 4,
+                  "a value name is longer than 16383 characters"},
+        error_row{"nesting over 512", [] {
+                      std::string path = "[HKLM";
+                      for (int i = 0; i < 513; ++i) path += "\\k";
+                      return header + path + "]\r\n";
+                  }(),
+                  3, "a key path is deeper than 512 levels"}),
+    [](const testing::TestParamInfo<error_row>& info) {
+        std::string name = info.param.what;
+        for (char& c : name)
+            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+
+TEST(ExportTree, DeletionsAndOrder) {
+    reg_key hklm;
+    const std::string text = header +
+                             "[HKLM\\K\\b]\r\n[HKLM\\K\\_c]\r\n[HKLM\\K\\A]\r\n\"X\"=\"1\"\r\n\"X\"=-\r\n"
+                             "[HKLM\\K\\gone\\deep]\r\n[-HKLM\\K\\GONE]\r\n\"Y\"=\"dropped\"\r\n";
+    ASSERT_FALSE(read_export(text, hklm));
+    reg_key* k = find_child(hklm, u"k");
+    ASSERT_NE(k, nullptr);
+    std::vector<std::u16string> names;
+    for (const auto& [folded, child] : k->children) names.push_back(child->name);
+    // Sorted by upper-cased name, as Windows enumerates: '_' after the letters.
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"_c"}));
+    EXPECT_TRUE(find_child(*k, u"A")->values.empty());
+}
+
+TEST(ExportTree, DeepNestingAtTheLimit) {
+    std::string path = "[HKLM";
+    for (int i = 0; i < 512; ++i) path += "\\k";
+    reg_key hklm;
+    EXPECT_FALSE(read_export(header + path + "]\r\n", hklm));
+}
+
+}  // namespace
