@@ -30,13 +30,6 @@ bool starts_nocase(wview s, wview prefix) {
     return s.size() >= prefix.size() && text_equal_nocase(s.substr(0, prefix.size()), prefix);
 }
 
-int hex_digit(WCHAR c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
-}
-
 // Parses 1 to `max_digits` hex digits making up all of `s`.
 std::optional<std::uint32_t> hex_number(wview s, std::size_t max_digits) {
     if (s.empty() || s.size() > max_digits) return std::nullopt;

@@ -13,6 +13,9 @@ using wview = std::basic_string_view<WCHAR>;
 // default locale.
 bool text_equal_nocase(wview a, wview b);
 
+// The value of a hexadecimal digit, or -1.
+int hex_digit(char32_t c);
+
 // UTF-16 to UTF-8; lone surrogates become U+FFFD.
 std::string to_utf8(wview text);
 

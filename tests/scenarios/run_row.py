@@ -13,6 +13,8 @@ import subprocess
 import sys
 import tempfile
 
+import sysfs_trees
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 HEADER = "Windows Registry Editor Version 5.00"
 # Wine starts each import from a registry without the keys the rows use.
@@ -96,9 +98,18 @@ def normalise_wine(data):
 
 
 def run_native(row, exe, workdir):
-    registry = write_export(row, workdir, row.get("encoding", "utf8"))
-    env = dict(os.environ, PORTSIFT_REGISTRY=registry, LANG="C", LC_ALL="C")
-    env.pop("PORTSIFT_SYSFS", None)
+    env = dict(os.environ, LANG="C", LC_ALL="C")
+    if "sysfs" in row:
+        # The registry is built from a sysfs tree; "missing" names none.
+        registry = os.path.join(workdir, "sys")
+        if row["sysfs"] != "missing":
+            sysfs_trees.build(row["sysfs"], registry)
+        env.pop("PORTSIFT_REGISTRY", None)
+        env["PORTSIFT_SYSFS"] = registry
+    else:
+        registry = write_export(row, workdir, row.get("encoding", "utf8"))
+        env.pop("PORTSIFT_SYSFS", None)
+        env["PORTSIFT_REGISTRY"] = registry
     args = [exe] + [expand(a) for a in row["args"]]
     done = subprocess.run(args, env=env, capture_output=True, timeout=20)
     want = (expected(row, "stdout", registry, exe), expected(row, "stderr", registry, exe))

@@ -1,0 +1,147 @@
+"""Builds the sysfs trees the scenario rows name, with the kernel's layout:
+devices under devices/pci0000:00/0000:00:14.0/usbN, links to them from
+bus/usb/devices and class/tty, `device` and `subsystem` links, and attribute
+files in the kernel's formats (idVendor %04x, bNumInterfaces %2d,
+bInterfaceNumber %02x)."""
+import os
+
+HC = "devices/pci0000:00/0000:00:14.0"
+
+
+def write(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def link(root, path, target):
+    """A relative symlink at root/path pointing to root/target."""
+    full = os.path.join(root, path)
+    os.makedirs(os.path.dirname(full), exist_ok=True)
+    os.symlink(os.path.relpath(os.path.join(root, target), os.path.dirname(full)), full)
+
+
+class Tree:
+    def __init__(self, root):
+        self.root = root
+        for d in ("bus/usb/devices", "bus/usb-serial/devices", "bus/platform/devices", "class/tty"):
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+
+    def device(self, parent, name, vid, pid, interfaces, device_class=0, serial=None):
+        """A USB device directory under `parent` (a path under the root);
+        returns its path. `interfaces` is a list of interface classes."""
+        path = f"{parent}/{name}"
+        full = os.path.join(self.root, path)
+        write(f"{full}/idVendor", f"{vid:04x}\n")
+        write(f"{full}/idProduct", f"{pid:04x}\n")
+        write(f"{full}/bNumInterfaces", f"{len(interfaces):2d}\n")
+        write(f"{full}/bDeviceClass", f"{device_class:02x}\n")
+        if serial is not None:
+            write(f"{full}/serial", serial + "\n")
+        link(self.root, f"{path}/subsystem", "bus/usb")
+        link(self.root, f"bus/usb/devices/{name}", path)
+        # A root hub's interfaces are named after bus N, port 0: N-0:1.0.
+        prefix = name[3:] + "-0" if name.startswith("usb") else name
+        for number, cls in enumerate(interfaces):
+            iface = f"{path}/{prefix}:1.{number}"
+            write(os.path.join(self.root, iface, "bInterfaceNumber"), f"{number:02x}\n")
+            write(os.path.join(self.root, iface, "bInterfaceClass"), f"{cls:02x}\n")
+            link(self.root, f"{iface}/subsystem", "bus/usb")
+            link(self.root, f"bus/usb/devices/{os.path.basename(iface)}", iface)
+        return path
+
+    def acm(self, device, number, tty):
+        """A cdc_acm tty on interface `number` of `device`."""
+        iface = f"{device}/{os.path.basename(device)}:1.{number}"
+        node = f"{iface}/tty/{tty}"
+        write(os.path.join(self.root, node, "dev"), "166:0\n")
+        link(self.root, f"{node}/device", iface)
+        link(self.root, f"{node}/subsystem", "class/tty")
+        link(self.root, f"class/tty/{tty}", node)
+
+    def usb_serial(self, device, number, tty):
+        """A usb-serial port device and its tty under interface `number`."""
+        iface = f"{device}/{os.path.basename(device)}:1.{number}"
+        port = f"{iface}/{tty}"
+        link(self.root, f"{port}/subsystem", "bus/usb-serial")
+        link(self.root, f"bus/usb-serial/devices/{tty}", port)
+        node = f"{port}/tty/{tty}"
+        write(os.path.join(self.root, node, "dev"), "188:0\n")
+        link(self.root, f"{node}/device", port)
+        link(self.root, f"{node}/subsystem", "class/tty")
+        link(self.root, f"class/tty/{tty}", node)
+
+
+
+def other_ttys(root):
+    """A platform UART and a virtual console: not USB, never listed."""
+    uart = "devices/platform/serial8250"
+    link(root, f"{uart}/subsystem", "bus/platform")
+    write(os.path.join(root, uart, "tty/ttyS0/dev"), "4:64\n")
+    link(root, f"{uart}/tty/ttyS0/device", uart)
+    link(root, "class/tty/ttyS0", f"{uart}/tty/ttyS0")
+    write(os.path.join(root, "devices/virtual/tty/tty0/dev"), "4:0\n")
+    link(root, "class/tty/tty0", "devices/virtual/tty/tty0")
+
+
+def mixed(root):
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09, serial="0000:00:14.0")
+    board = t.device(usb1, "1-1", 0x1A2B, 0x3C4D, [0x02, 0x0A], device_class=0x02, serial="A1B2C3")
+    t.acm(board, 0, "ttyACM0")
+    ftdi = t.device(usb1, "1-2", 0x0403, 0x6001, [0xFF], serial="FT1")
+    t.usb_serial(ftdi, 0, "ttyUSB0")
+    dual = t.device(usb1, "1-3", 0x0403, 0x6010, [0xFF, 0xFF], serial="FT2P")
+    t.usb_serial(dual, 0, "ttyUSB1")
+    t.usb_serial(dual, 1, "ttyUSB2")
+    pico = t.device(usb1, "1-7", 0x2E8A, 0x000A, [0x02, 0x0A, 0xFF], device_class=0xEF, serial="E661")
+    t.acm(pico, 0, "ttyACM1")
+    anon = t.device(usb1, "1-4", 0xCAFE, 0x0001, [0x02, 0x0A], device_class=0x02)
+    t.acm(anon, 0, "ttyACM2")
+    twin1 = t.device(usb1, "1-5", 0x10C4, 0xEA60, [0xFF], serial="0001")
+    t.usb_serial(twin1, 0, "ttyUSB3")
+    hub = t.device(usb1, "1-6", 0x05E3, 0x0608, [0x09], device_class=0x09)
+    twin2 = t.device(hub, "1-6.2", 0x10C4, 0xEA60, [0xFF], serial="0001")
+    t.usb_serial(twin2, 0, "ttyUSB4")
+    t.device(hub, "1-6.3", 0x046D, 0xC31C, [0x03, 0x03], serial="")
+    other_ttys(root)
+
+
+def no_usb(root):
+    """A machine without USB, as in many containers."""
+    os.makedirs(os.path.join(root, "class/tty"))
+    other_ttys(root)
+
+
+def broken(root):
+    """One good board among dangling links, a link loop, a FIFO, a directory
+    and empty files where attributes belong, and ttys that lead nowhere."""
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09)
+    board = t.device(usb1, "1-1", 0x1A2B, 0x3C4D, [0x02, 0x0A], device_class=0x02, serial="A1B2C3")
+    t.acm(board, 0, "ttyACM0")
+    os.symlink("../../../devices/nowhere", os.path.join(root, "bus/usb/devices/1-9"))
+    os.symlink("1-8", os.path.join(root, "bus/usb/devices/1-8"))
+    empty = f"{usb1}/1-2"
+    write(os.path.join(root, empty, "idVendor"), "")
+    write(os.path.join(root, empty, "idProduct"), "")
+    link(root, "bus/usb/devices/1-2", empty)
+    odd = f"{usb1}/1-3"
+    os.makedirs(os.path.join(root, odd, "idVendor"))
+    os.mkfifo(os.path.join(root, odd, "idProduct"))
+    link(root, "bus/usb/devices/1-3", odd)
+    # A port whose interface lost its number, and a tty whose device is gone.
+    half = t.device(usb1, "1-4", 0x0403, 0x6001, [0xFF], serial="HALF")
+    t.usb_serial(half, 0, "ttyUSB0")
+    os.remove(os.path.join(root, f"{half}/1-4:1.0/bInterfaceNumber"))
+    os.symlink("../../devices/gone/tty/ttyUSB9", os.path.join(root, "class/tty/ttyUSB9"))
+    os.symlink("ttyLOOP", os.path.join(root, "class/tty/ttyLOOP"))
+
+
+TREES = {"mixed": mixed, "no_usb": no_usb, "broken": broken}
+
+
+def build(name, root):
+    os.makedirs(root, exist_ok=True)
+    TREES[name](root)
+    return root
