@@ -39,9 +39,7 @@ void load_export(const char* path, reg_key& hklm) {
 
 }  // namespace
 
-reg_key& loaded_hklm() {
-    static reg_key* hklm = nullptr;
-    if (hklm) return *hklm;
+std::unique_ptr<reg_key> load_registry() {
     auto tree = std::make_unique<reg_key>();
     const char* path = std::getenv("PORTSIFT_REGISTRY");
     if (path && *path) {
@@ -50,6 +48,5 @@ reg_key& loaded_hklm() {
         const char* sysfs = std::getenv("PORTSIFT_SYSFS");
         build_sysfs_view(sysfs && *sysfs ? sysfs : "/sys", *tree);
     }
-    hklm = tree.release();
-    return *hklm;
+    return tree;
 }

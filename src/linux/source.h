@@ -3,8 +3,15 @@
 
 #include "linux/store.h"
 
-// The HKEY_LOCAL_MACHINE tree, loaded on first use: from the export file
-// named by PORTSIFT_REGISTRY when it is set, otherwise from the USB devices
-// under the sysfs root. An export that cannot be read or is malformed ends
-// the process with status 2 and one message on standard error.
-reg_key& loaded_hklm();
+#include <memory>
+
+// The HKEY_LOCAL_MACHINE tree: from the export file named by
+// PORTSIFT_REGISTRY when it is set, otherwise from the USB devices under the
+// sysfs root (PORTSIFT_SYSFS, or /sys). An export that cannot be read or is
+// malformed ends the process with status 2 and one message on standard error.
+std::unique_ptr<reg_key> load_registry();
+
+// Makes `hklm` the tree the registry calls serve, in place of the one
+// load_registry() gives on first use; every key still open is closed. For
+// harnesses that run the program many times in one process.
+void replace_registry(std::unique_ptr<reg_key> hklm);

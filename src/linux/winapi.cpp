@@ -10,34 +10,23 @@ namespace {
 
 thread_local DWORD last_error = 0;
 
+using child_iterator = std::map<wtext, std::unique_ptr<reg_key>>::iterator;
+
 struct open_key {
     reg_key* key;
     REGSAM access;
     // Where the last enumeration stopped, so that walking indexes 0, 1, 2...
     // costs constant time per subkey.
     DWORD next_index;
-    std::map<wtext, std::unique_ptr<reg_key>>::iterator next;
+    child_iterator next;
 };
 
-// Handles left open at exit stay reachable, as the process end releases
-// them on Windows.
-std::unordered_set<open_key*>& live_handles() {
-    static auto* handles = new std::unordered_set<open_key*>;
-    return *handles;
-}
-
-open_key* resolve(HKEY handle) {
-    static open_key hklm{nullptr, KEY_READ, 0, {}};
-    if (handle == HKEY_LOCAL_MACHINE) {
-        if (!hklm.key) {
-            hklm.key = &loaded_hklm();
-            hklm.next = hklm.key->children.begin();
-        }
-        return &hklm;
-    }
-    auto* key = reinterpret_cast<open_key*>(handle);
-    return live_handles().count(key) ? key : nullptr;
-}
+struct registry_state {
+    std::unique_ptr<reg_key> hklm;
+    open_key root;                   // HKEY_LOCAL_MACHINE
+    std::set<wtext> ports;           // the ports that exist now, folded
+    std::unordered_set<open_key*> handles;
+};
 
 // Follows a backslash-separated path; a trailing backslash is ignored.
 LSTATUS find_path(reg_key* key, wview path, reg_key*& found) {
@@ -55,22 +44,39 @@ LSTATUS find_path(reg_key* key, wview path, reg_key*& found) {
     return ERROR_SUCCESS;
 }
 
-// The ports that exist now: the data of the SERIALCOMM values, folded.
-const std::set<wtext>& present_ports() {
-    static const std::set<wtext> ports = [] {
-        std::set<wtext> names;
-        reg_key* map = nullptr;
-        if (find_path(&loaded_hklm(), TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
-        for (const auto& [folded, value] : map->values) {
-            if (value.type != REG_SZ) continue;
-            wtext text;
-            for (std::size_t i = 0; i + 1 < value.data.size(); i += 2)
-                text += static_cast<WCHAR>(value.data[i] | value.data[i + 1] << 8);
-            names.insert(fold_name(text.c_str()));
-        }
-        return names;
-    }();
-    return ports;
+// The data of the SERIALCOMM values, which name the ports that exist now.
+std::set<wtext> serialcomm_ports(reg_key& hklm) {
+    std::set<wtext> names;
+    reg_key* map = nullptr;
+    if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
+    for (const auto& [folded, value] : map->values) {
+        if (value.type != REG_SZ) continue;
+        wtext text;
+        for (std::size_t i = 0; i + 1 < value.data.size(); i += 2)
+            text += static_cast<WCHAR>(value.data[i] | value.data[i + 1] << 8);
+        names.insert(fold_name(text.c_str()));
+    }
+    return names;
+}
+
+// Handles left open at exit stay reachable, as the process end releases
+// them on Windows.
+registry_state& raw_state() {
+    static auto* state = new registry_state{};
+    return *state;
+}
+
+registry_state& state() {
+    registry_state& st = raw_state();
+    if (!st.hklm) replace_registry(load_registry());
+    return st;
+}
+
+open_key* resolve(HKEY handle) {
+    registry_state& st = state();
+    if (handle == HKEY_LOCAL_MACHINE) return &st.root;
+    auto* key = reinterpret_cast<open_key*>(handle);
+    return st.handles.count(key) ? key : nullptr;
 }
 
 struct system_text {
@@ -102,6 +108,15 @@ constexpr system_text system_texts[] = {
 
 }  // namespace
 
+void replace_registry(std::unique_ptr<reg_key> hklm) {
+    registry_state& st = raw_state();
+    for (open_key* key : st.handles) delete key;
+    st.handles.clear();
+    st.hklm = std::move(hklm);
+    st.root = open_key{st.hklm.get(), KEY_READ, 0, st.hklm->children.begin()};
+    st.ports = serialcomm_ports(*st.hklm);
+}
+
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     open_key* parent = resolve(hKey);
     if (!parent || !phkResult) return ERROR_INVALID_HANDLE;
@@ -109,7 +124,7 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
     const LSTATUS status = find_path(parent->key, lpSubKey ? wview(lpSubKey) : wview(), found);
     if (status != ERROR_SUCCESS) return status;
     auto* key = new open_key{found, samDesired, 0, found->children.begin()};
-    live_handles().insert(key);
+    state().handles.insert(key);
     *phkResult = reinterpret_cast<HKEY>(key);
     return ERROR_SUCCESS;
 }
@@ -156,7 +171,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
 LSTATUS RegCloseKey(HKEY hKey) {
     if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
     auto* key = reinterpret_cast<open_key*>(hKey);
-    if (!live_handles().erase(key)) return ERROR_INVALID_HANDLE;
+    if (!state().handles.erase(key)) return ERROR_INVALID_HANDLE;
     delete key;
     return ERROR_SUCCESS;
 }
@@ -171,7 +186,7 @@ BOOL GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize
         last_error = ERROR_INSUFFICIENT_BUFFER;
         return 0;
     }
-    if (!present_ports().count(fold_name(lpszName))) {
+    if (!state().ports.count(fold_name(lpszName))) {
         last_error = ERROR_INVALID_PARAMETER;
         return 0;
     }
