@@ -1,0 +1,28 @@
+// The registry-export reader, from raw bytes: it must refuse or accept
+// without crashing, and what it accepts must hold only names Windows allows.
+#include "linux/regexport.h"
+
+#include <cstdlib>
+
+namespace {
+
+void check(const reg_key& key, std::size_t depth) {
+    if (depth > max_key_depth + 1) std::abort();
+    for (const auto& [folded, child] : key.children) {
+        if (child->name.empty() || child->name.size() > max_key_name) std::abort();
+        if (child->name.find(u'\\') != wtext::npos) std::abort();
+        check(*child, depth + 1);
+    }
+    for (const auto& [folded, value] : key.values)
+        if (value.name.size() > max_value_name) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    reg_key hklm;
+    const auto error = read_export(std::string_view(reinterpret_cast<const char*>(data), size), hklm);
+    if (error && (error->line == 0 || error->what.empty())) std::abort();
+    if (!error) check(hklm, 0);
+    return 0;
+}

@@ -1,0 +1,42 @@
+// A whole run in one process: export bytes and up to three arguments go
+// through parsing, the walk and the listing. Every run must end with a known
+// status, say why on standard error when it fails, and print only whole
+// listing lines on standard output.
+//
+// Input: up to three arguments, each ended by a NUL byte, then the export.
+#include "fuzz/exit_hook.h"
+#include "linux/regexport.h"
+#include "linux/source.h"
+#include "main/main.h"
+
+#include <cstdlib>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::vector<wtext> args{u"portsift"};
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t nul = input.find('\0');
+        if (nul == std::string_view::npos) break;
+        args.push_back(from_utf8(input.substr(0, nul)));
+        input.remove_prefix(nul + 1);
+    }
+    auto hklm = std::make_unique<reg_key>();
+    if (read_export(input, *hklm)) return 0;  // the reader's own target covers refusals
+    replace_registry(std::move(hklm));
+    std::vector<const WCHAR*> argv;
+    for (const wtext& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    int status;
+    try {
+        status = portsift_main(static_cast<int>(args.size()), argv.data());
+    } catch (const process_end& end) {
+        status = end.status;
+    }
+    const run_output output = take_output();
+    if (status != 0 && status != 1 && status != 2 && status != 10 && status != 11) std::abort();
+    if (status != 0 && output.err.empty()) std::abort();
+    if (status == 1 && !output.out.empty()) std::abort();
+    if (!output.out.empty() && output.out.back() != '\n') std::abort();
+    return 0;
+}
