@@ -25,8 +25,22 @@ WINE_RESET = [
 
 
 def expand(text):
-    """{C*N} stands for the character C repeated N times."""
-    return re.sub(r"\{(.)\*(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text)
+    """{TEXT*N} stands for TEXT repeated N times."""
+    return re.sub(r"\{([^{}*]+)\*(\d+)\}", lambda m: m.group(1) * int(m.group(2)), text)
+
+
+def many_devices(count):
+    """An export with `count` device keys of one instance each, none of them a
+    serial port but the last."""
+    usb = r"[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB"
+    lines = [HEADER, ""]
+    for i in range(count):
+        lines += [rf"{usb}\VID_{i >> 16:04X}&PID_{i & 0xFFFF:04X}\SN{i}]",
+                  '"ClassGUID"="{36fc9e60-c465-11cf-8056-444553540000}"', ""]
+    lines += [rf"{usb}\VID_FFFF&PID_FFFF\LAST]", '"ClassGUID"="{4d36e978-e325-11ce-bfc1-08002be10318}"',
+              rf"{usb}\VID_FFFF&PID_FFFF\LAST\Device Parameters]", '"PortName"="COM3"', "",
+              r"[HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM]", '"A"="COM3"', ""]
+    return "\r\n".join(lines)
 
 
 def load_row(table, name):
@@ -44,6 +58,8 @@ def export_text(row):
         path = os.path.join(HERE, "fixtures", row["fixture"])
         with open(path, encoding="utf-8") as f:
             return f.read()
+    if "many_devices" in row:
+        return many_devices(row["many_devices"])
     if "registry" in row:
         return "\r\n".join([HEADER, ""] + [expand(line) for line in row["registry"]]) + "\r\n"
     return None
@@ -62,6 +78,11 @@ def write_export(row, workdir, encoding):
     special = row.get("registry_path")
     if special == "missing":
         return os.path.join(workdir, "no-such-export.reg")
+    if special == "unreadable":
+        path = os.path.join(workdir, "unreadable.reg")
+        open(path, "w").close()
+        os.chmod(path, 0)
+        return path
     if special == "directory":
         path = os.path.join(workdir, "a-directory.reg")
         os.mkdir(path)
@@ -97,6 +118,12 @@ def normalise_wine(data):
     return REPORT.sub(rb"\1<system text>\n", data)
 
 
+def arg_bytes(row, arg):
+    """An argument as the bytes the program gets: UTF-8, or with
+    "args_latin1" one byte per character, for bytes that are not UTF-8."""
+    return expand(arg).encode("latin-1" if row.get("args_latin1") else "utf-8")
+
+
 def run_native(row, exe, workdir):
     env = dict(os.environ, LANG="C", LC_ALL="C")
     if "sysfs" in row:
@@ -110,8 +137,12 @@ def run_native(row, exe, workdir):
         registry = write_export(row, workdir, row.get("encoding", "utf8"))
         env.pop("PORTSIFT_SYSFS", None)
         env["PORTSIFT_REGISTRY"] = registry
-    args = [exe] + [expand(a) for a in row["args"]]
-    done = subprocess.run(args, env=env, capture_output=True, timeout=20)
+    args = [exe] + [arg_bytes(row, a) for a in row["args"]]
+    if row.get("registry_path") == "unreadable" and os.geteuid() == 0:
+        # Root reads any file: the program runs as nobody to meet the refusal.
+        os.chmod(workdir, 0o755)
+        args = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + args
+    done = subprocess.run(args, env=env, capture_output=True, timeout=60)
     want = (expected(row, "stdout", registry, exe), expected(row, "stderr", registry, exe))
     return done, want, lambda data: data
 

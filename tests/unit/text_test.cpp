@@ -42,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
     Codes, Reports,
     testing::Values(report_row{87, "main:1:Test: 87: The parameter is incorrect.\r\n\n", 0},
                     report_row{12345, "main:1:Test: 12345: formatting error\n", 1},
-                    report_row{0xFFFFFFFF, "main:1:Test: -1: formatting error\n", 1}));
+                    report_row{0xFFFFFFFF, "main:1:Test: -1: formatting error\n", 1}),
+    [](const testing::TestParamInfo<report_row>& info) { return "code_" + std::to_string(info.param.code); });
 
 }  // namespace
