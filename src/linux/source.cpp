@@ -18,13 +18,20 @@ namespace {
     end_process(2);
 }
 
+// Far above any real export, and a bound for a file that never ends
+// (/dev/zero, say).
+constexpr std::size_t max_export_size = std::size_t{256} << 20;
+
 std::string read_file(const char* path) {
     std::FILE* file = std::fopen(path, "rb");
     if (!file) refuse_export(path, ": cannot be read: " + std::string(std::strerror(errno)));
     std::string bytes;
     char chunk[65536];
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes.append(chunk, got);
+        if (bytes.size() > max_export_size) refuse_export(path, ": is larger than 256 MiB");
+    }
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error) refuse_export(path, ": cannot be read: " + std::string(std::strerror(error)));

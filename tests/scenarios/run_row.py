@@ -78,6 +78,8 @@ def write_export(row, workdir, encoding):
     special = row.get("registry_path")
     if special == "missing":
         return os.path.join(workdir, "no-such-export.reg")
+    if special == "endless":
+        return "/dev/zero"
     if special == "unreadable":
         path = os.path.join(workdir, "unreadable.reg")
         open(path, "w").close()
