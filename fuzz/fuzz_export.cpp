@@ -8,13 +8,13 @@ namespace {
 
 void check(const reg_key& key, std::size_t depth) {
     if (depth > max_key_depth + 1) std::abort();
-    for (const auto& [folded, child] : key.children) {
-        if (child->name.empty() || child->name.size() > max_key_name) std::abort();
-        if (child->name.find(u'\\') != wtext::npos) std::abort();
+    for (const auto& [name, child] : key.children) {
+        if (name.empty() || name.size() > max_key_name) std::abort();
+        if (name.find(u'\\') != wtext::npos) std::abort();
         check(*child, depth + 1);
     }
-    for (const auto& [folded, value] : key.values)
-        if (value.name.size() > max_value_name) std::abort();
+    for (const auto& [name, value] : key.values)
+        if (name.size() > max_value_name) std::abort();
 }
 
 }  // namespace

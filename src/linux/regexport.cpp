@@ -6,10 +6,13 @@ namespace {
 
 struct parse_state {
     reg_key& hklm;
+    std::string_view bytes;      // the export, decoded one line at a time
+    bool utf16 = false;
+    std::size_t pos = 0;         // where the next line starts in `bytes`
+    std::size_t line = 0;        // the line last read, from 1
     reg_key other;               // keys under other roots: read, then dropped
     reg_key* current = nullptr;  // key of the section now open
     bool in_section = false;     // false until the first section
-    std::size_t line = 0;
 };
 
 struct parse_failure {
@@ -42,30 +45,30 @@ std::optional<std::uint32_t> hex_number(wview s, std::size_t max_digits) {
     return n;
 }
 
-// The bytes of the export as UTF-16 text.
-std::optional<export_error> decode(std::string_view bytes, wtext& text) {
-    const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-                       static_cast<unsigned char>(bytes[1]) == 0xFE;
-    if (!utf16) {
-        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-        std::size_t line = 1;
-        text = from_utf8(bytes);
-        for (WCHAR c : text) {
-            if (c == u'\n') ++line;
-            if (c == 0xFFFD) return export_error{line, "the text is not valid UTF-8"};
+// Reads the next line into `out`, without its line end, and counts it.
+// False at the end of the export.
+bool next_line(parse_state& st, wtext& out) {
+    if (st.pos >= st.bytes.size()) return false;
+    ++st.line;
+    out.clear();
+    if (st.utf16) {
+        std::size_t i = st.pos;
+        for (; i + 1 < st.bytes.size(); i += 2) {
+            const auto unit = static_cast<WCHAR>(static_cast<unsigned char>(st.bytes[i]) |
+                                                 static_cast<unsigned char>(st.bytes[i + 1]) << 8);
+            if (unit == u'\n') break;
+            out += unit;
         }
-        return std::nullopt;
+        st.pos = i + 2;
+    } else {
+        const std::size_t end = std::min(st.bytes.find('\n', st.pos), st.bytes.size());
+        bool valid = true;
+        out = from_utf8(st.bytes.substr(st.pos, end - st.pos), &valid);
+        if (!valid) refuse(st, "the text is not valid UTF-8");
+        st.pos = end + 1;
     }
-    bytes.remove_prefix(2);
-    text.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text += static_cast<WCHAR>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
-    if (bytes.size() % 2 != 0) {
-        std::size_t line = 1;
-        for (WCHAR c : text) line += c == u'\n';
-        return export_error{line, "the file ends in the middle of a UTF-16 character"};
-    }
-    return std::nullopt;
+    if (!out.empty() && out.back() == u'\r') out.pop_back();
+    return true;
 }
 
 // A quoted string at the start of `s`, with \\ and \" escapes; `s` is left
@@ -140,18 +143,14 @@ void parse_value(parse_state& st, wview line) {
     if (rest.empty() || rest.front() != u'=') refuse(st, "a value name must be followed by =");
     rest = trim(rest.substr(1));
     if (!st.current) return;  // values of a deleted key are dropped
-    const wtext folded = fold_name(name);
     if (rest == TEXT("-")) {
-        st.current->values.erase(folded);
+        const auto it = st.current->values.find(name);
+        if (it != st.current->values.end()) st.current->values.erase(it);
         return;
     }
     reg_value value;
-    value.name = name;
     parse_data(st, rest, value);
-    auto& slot = st.current->values[folded];
-    if (slot.name.empty()) slot.name = name;
-    slot.type = value.type;
-    slot.data = std::move(value.data);
+    set_value(*st.current, name, std::move(value));
 }
 
 reg_key* root_of(parse_state& st, wview root) {
@@ -190,7 +189,8 @@ void parse_section(parse_state& st, wview line) {
         if (names.empty()) refuse(st, "a registry root cannot be deleted");
         reg_key* parent = key;
         for (std::size_t i = 0; parent && i + 1 < names.size(); ++i) parent = find_child(*parent, names[i]);
-        if (parent) parent->children.erase(fold_name(names.back()));
+        const auto it = parent ? parent->children.find(names.back()) : decltype(parent->children)::iterator();
+        if (parent && it != parent->children.end()) parent->children.erase(it);
         st.current = nullptr;
         return;
     }
@@ -202,29 +202,15 @@ bool is_header(wview line) {
     return line == TEXT("Windows Registry Editor Version 5.00") || line == TEXT("REGEDIT4");
 }
 
-// The next physical line of `text` from `pos`, without its line end.
-wview next_line(wview text, std::size_t& pos) {
-    const std::size_t end = std::min(text.find(u'\n', pos), text.size());
-    wview line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-    return line;
-}
-
-void parse_lines(parse_state& st, wview text) {
-    std::size_t pos = 0;
-    bool header_seen = false;
-    wtext joined;
-    while (pos <= text.size()) {
-        ++st.line;
-        wview line = trim(next_line(text, pos));
+void parse_lines(parse_state& st) {
+    wtext raw, joined;
+    if (!next_line(st, raw) || !is_header(trim(raw))) {
+        st.line = 1;
+        refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+    }
+    while (next_line(st, raw)) {
+        wview line = trim(raw);
         if (line.find(u'\0') != wview::npos) refuse(st, "the line holds a NUL character");
-        if (!header_seen) {
-            if (!is_header(line))
-                refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
-            header_seen = true;
-            continue;
-        }
         if (line.empty() || line.front() == u';') continue;
         if (line.front() == u'[') {
             parse_section(st, line);
@@ -235,10 +221,10 @@ void parse_lines(parse_state& st, wview text) {
         const std::size_t first_line = st.line;
         if (line.back() == u'\\' && line.find(TEXT("=hex")) != wview::npos) {
             joined.assign(line.substr(0, line.size() - 1));
+            wtext more_raw;
             for (;;) {
-                if (pos > text.size()) refuse(st, "the file ends inside a continued hex list");
-                ++st.line;
-                const wview more = trim(next_line(text, pos));
+                if (!next_line(st, more_raw)) refuse(st, "the file ends inside a continued hex list");
+                const wview more = trim(more_raw);
                 const bool again = !more.empty() && more.back() == u'\\';
                 joined.append(again ? more.substr(0, more.size() - 1) : more);
                 if (!again) break;
@@ -255,12 +241,17 @@ void parse_lines(parse_state& st, wview text) {
 }  // namespace
 
 std::optional<export_error> read_export(std::string_view bytes, reg_key& hklm) {
-    wtext text;
-    if (auto error = decode(bytes, text)) return error;
-    if (!text.empty() && text.back() == u'\n') text.pop_back();
-    parse_state st{hklm, {}, nullptr, false, 0};
+    parse_state st{hklm, bytes, false, 0, 0, {}, nullptr, false};
+    st.utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+               static_cast<unsigned char>(bytes[1]) == 0xFE;
+    st.pos = st.utf16 ? 2 : bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    if (st.utf16 && bytes.size() % 2 != 0) {
+        std::size_t lines = 1;
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) lines += bytes[i] == '\n' && bytes[i + 1] == 0;
+        return export_error{lines, "the file ends in the middle of a UTF-16 character"};
+    }
     try {
-        parse_lines(st, text);
+        parse_lines(st);
     } catch (const parse_failure& failure) {
         return failure.error;
     }

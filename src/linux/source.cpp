@@ -20,7 +20,7 @@ namespace {
 
 // Far above any real export, and a bound for a file that never ends
 // (/dev/zero, say).
-constexpr std::size_t max_export_size = std::size_t{256} << 20;
+constexpr std::size_t max_export_size = std::size_t{1} << 30;
 
 std::string read_file(const char* path) {
     std::FILE* file = std::fopen(path, "rb");
@@ -30,7 +30,7 @@ std::string read_file(const char* path) {
     std::size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
         bytes.append(chunk, got);
-        if (bytes.size() > max_export_size) refuse_export(path, ": is larger than 256 MiB");
+        if (bytes.size() > max_export_size) refuse_export(path, ": is larger than 1 GiB");
     }
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);

@@ -7,18 +7,22 @@
 #include <memory>
 #include <vector>
 
+// Orders names as Windows does: by their upper-cased form. Lookups with it
+// ignore case, and iteration gives the order in which subkeys enumerate.
+struct name_less {
+    using is_transparent = void;
+    bool operator()(wview a, wview b) const;
+};
+
 struct reg_value {
-    wtext name;  // as first written
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
 
+// Names are kept as first written; each is stored once, as its map key.
 struct reg_key {
-    wtext name;  // as first written
-    // Keyed by the folded name: lookups ignore case, and iteration gives the
-    // order in which Windows enumerates subkeys.
-    std::map<wtext, std::unique_ptr<reg_key>> children;
-    std::map<wtext, reg_value> values;
+    std::map<wtext, std::unique_ptr<reg_key>, name_less> children;
+    std::map<wtext, reg_value, name_less> values;
 };
 
 // Windows' longest key name and value name, in UTF-16 units.
@@ -29,6 +33,7 @@ inline constexpr std::size_t max_key_depth = 512;
 
 // Upper-cases the letters Windows folds when it compares registry names
 // (ASCII, Latin-1, Greek and Cyrillic).
+WCHAR fold_char(WCHAR c);
 wtext fold_name(wview name);
 
 // The child called `name`, or null.
@@ -36,6 +41,9 @@ reg_key* find_child(reg_key& parent, wview name);
 
 // The child called `name`, created when missing.
 reg_key& child(reg_key& parent, wview name);
+
+// Stores `value` as `name`, in place of any value of that name.
+void set_value(reg_key& key, wview name, reg_value value);
 
 // The data of a REG_SZ value: `text` and its terminator, UTF-16LE.
 std::vector<BYTE> string_bytes(wview text);

@@ -10,7 +10,7 @@ namespace {
 
 thread_local DWORD last_error = 0;
 
-using child_iterator = std::map<wtext, std::unique_ptr<reg_key>>::iterator;
+using child_iterator = decltype(reg_key::children)::iterator;
 
 struct open_key {
     reg_key* key;
@@ -49,7 +49,7 @@ std::set<wtext> serialcomm_ports(reg_key& hklm) {
     std::set<wtext> names;
     reg_key* map = nullptr;
     if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
-    for (const auto& [folded, value] : map->values) {
+    for (const auto& [name, value] : map->values) {
         if (value.type != REG_SZ) continue;
         wtext text;
         for (std::size_t i = 0; i + 1 < value.data.size(); i += 2)
@@ -140,7 +140,7 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
         key->next = children.begin();
         std::advance(key->next, dwIndex);
     }
-    const wtext& name = key->next->second->name;
+    const wtext& name = key->next->first;
     if (name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
     std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
     *lpcchName = static_cast<DWORD>(name.size());
@@ -154,7 +154,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
     if (!key) return ERROR_INVALID_HANDLE;
     if (!(key->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-    const auto it = key->key->values.find(fold_name(lpValueName ? lpValueName : TEXT("")));
+    const auto it = key->key->values.find(wview(lpValueName ? lpValueName : TEXT("")));
     if (it == key->key->values.end()) return ERROR_FILE_NOT_FOUND;
     const reg_value& value = it->second;
     if (lpType) *lpType = value.type;

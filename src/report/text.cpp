@@ -93,12 +93,13 @@ std::string to_utf8(wview text) {
     return out;
 }
 
-wtext from_utf8(std::string_view bytes) {
+wtext from_utf8(std::string_view bytes, bool* valid) {
     wtext out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
         char32_t cp = 0;
         const std::size_t n = utf8_sequence(bytes, i, cp);
+        if (!n && valid) *valid = false;
         put_utf16(out, n ? cp : 0xFFFD);
         i += n ? n : 1;
     }

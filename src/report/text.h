@@ -20,5 +20,5 @@ int hex_digit(char32_t c);
 std::string to_utf8(wview text);
 
 // UTF-8 to UTF-16; each byte that does not start a valid sequence becomes
-// U+FFFD.
-wtext from_utf8(std::string_view bytes);
+// U+FFFD, and `valid`, when given, is cleared.
+wtext from_utf8(std::string_view bytes, bool* valid = nullptr);

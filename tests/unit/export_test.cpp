@@ -32,7 +32,7 @@ const reg_value* value_at(reg_key& hklm, const std::u16string& path, const std::
         start = slash + 1;
     }
     if (!key) return nullptr;
-    const auto it = key->values.find(fold_name(name));
+    const auto it = key->values.find(wview(name));
     return it == key->values.end() ? nullptr : &it->second;
 }
 
@@ -156,7 +156,7 @@ TEST(ExportTree, DeletionsAndOrder) {
     reg_key* k = find_child(hklm, u"k");
     ASSERT_NE(k, nullptr);
     std::vector<std::u16string> names;
-    for (const auto& [folded, child] : k->children) names.push_back(child->name);
+    for (const auto& [name, child] : k->children) names.push_back(name);
     // Sorted by upper-cased name, as Windows enumerates: '_' after the letters.
     EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"_c"}));
     EXPECT_TRUE(find_child(*k, u"A")->values.empty());
