@@ -48,7 +48,7 @@ def export(count, wine=False, port_name_value="PortName", seed=1):
     function of a composite device. Under Wine only COM1 to COM9 exist, so
     there every port is one of those and present."""
     random.seed(seed)
-    lines = ["Windows Registry Editor Version 5.00", ""]
+    lines = ["Windows Registry Editor Version 5.00", "", f"[{USB}]", ""]
     present = []
     for i in range(count):
         dev = f"VID_{0x1000 + i // 3:04X}&PID_{(i * 7919) & 0xFFFF:04X}"

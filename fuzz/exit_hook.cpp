@@ -18,3 +18,5 @@ run_output take_output() {
     collected = {};
     return taken;
 }
+
+void prepare_port_query() {}

@@ -12,4 +12,7 @@ void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
     if (stream == out_stream::standard_error) std::fflush(stderr);
 }
 
+// The stand-in's port queries need nothing loaded.
+void prepare_port_query() {}
+
 void end_process(int status) { std::exit(status); }

@@ -1,7 +1,6 @@
 #include "linux/sysfs.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,31 +21,25 @@ struct usb_device {
     std::string sys_name;  // e.g. 1-1.2
     std::string vid_pid;   // VID_1A2B&PID_3C4D
     std::string serial;
-    bool single_function;  // one interface, or device class 02 (communications)
     std::vector<std::pair<std::string, std::string>> ports;  // interface number, tty name
 };
 
-// One attribute file, without its line end; none when it is missing, not a
-// regular file, or unreadable. Opened without blocking and read up to a
-// bound, so that a FIFO or an endless file in a copied tree cannot stall us.
-std::optional<std::string> read_attr(const fs::path& dir, const char* name) {
-    const int fd = ::open((dir / name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// One attribute file, without its line end; none when it is missing or
+// unreadable. Opened without blocking and read up to a bound, so that a FIFO
+// or an endless file in a copied tree cannot stall us.
+std::optional<std::string> read_attr(const std::string& dir, const char* name) {
+    const int fd = ::open((dir + '/' + name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    struct stat st {};
-    std::optional<std::string> text;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        char buffer[4096];
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got >= 0) {
-            text.emplace(buffer, static_cast<std::size_t>(got));
-            while (!text->empty() && (text->back() == '\n' || text->back() == '\0')) text->pop_back();
-        }
-    }
+    char buffer[4096];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
     ::close(fd);
+    if (got < 0) return std::nullopt;
+    std::string text(buffer, static_cast<std::size_t>(got));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
     return text;
 }
 
-std::optional<unsigned> hex_attr(const fs::path& dir, const char* name, unsigned max) {
+std::optional<unsigned> hex_attr(const std::string& dir, const char* name, unsigned max) {
     const auto text = read_attr(dir, name);
     if (!text || text->empty() || text->size() > 8) return std::nullopt;
     unsigned value = 0;
@@ -58,11 +51,19 @@ std::optional<unsigned> hex_attr(const fs::path& dir, const char* name, unsigned
     return value <= max ? std::optional<unsigned>(value) : std::nullopt;
 }
 
-std::optional<fs::path> resolve(const fs::path& path) {
-    std::error_code error;
-    fs::path real = fs::canonical(path, error);
-    if (error) return std::nullopt;
-    return real;
+// The target of a symbolic link, or none.
+std::optional<std::string> link_target(const std::string& path) {
+    char buffer[4096];
+    const ssize_t got = ::readlink(path.c_str(), buffer, sizeof buffer);
+    if (got <= 0 || static_cast<std::size_t>(got) >= sizeof buffer) return std::nullopt;
+    return std::string(buffer, static_cast<std::size_t>(got));
+}
+
+std::string last_component(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// A name the kernel could give a device: one path component.
+bool plain_name(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
 std::string hex4(unsigned value) {
@@ -82,56 +83,67 @@ bool usable_serial(const std::string& serial) {
 
 // Windows gives a device one function when it has one interface or is of
 // the communications class (02); otherwise one per interface (MI_nn).
-bool single_function(const fs::path& device) {
-    const std::string count = read_attr(device, "bNumInterfaces").value_or("");
+bool single_function(const std::string& root, const usb_device& device) {
+    const std::string dir = root + "/bus/usb/devices/" + device.sys_name;
+    const std::string count = read_attr(dir, "bNumInterfaces").value_or("");
     const std::size_t digits = count.find_first_not_of(' ');
     return (digits != std::string::npos && count.substr(digits) == "1") ||
-           hex_attr(device, "bDeviceClass", 0xFF) == 0x02u;
+           hex_attr(dir, "bDeviceClass", 0xFF) == 0x02u;
 }
 
-// The attached USB devices, by the real path of their sysfs directory.
-std::map<fs::path, usb_device> usb_devices(const fs::path& root) {
-    std::map<fs::path, usb_device> devices;
+// The attached USB devices, by their sysfs name. Each is read through its
+// link in bus/usb/devices, which the kernel follows in the same call.
+std::map<std::string, usb_device> usb_devices(const std::string& root) {
+    std::map<std::string, usb_device> devices;
+    const std::string bus = root + "/bus/usb/devices/";
     std::error_code error;
-    for (fs::directory_iterator it(root / "bus/usb/devices", error), end; !error && it != end; it.increment(error)) {
-        const auto real = resolve(it->path());
-        if (!real) continue;
-        const auto vid = hex_attr(*real, "idVendor", 0xFFFF);
-        const auto pid = hex_attr(*real, "idProduct", 0xFFFF);
-        if (!vid || !pid) continue;  // an interface, or a device half gone
+    for (fs::directory_iterator it(bus, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (name.find(':') != std::string::npos) continue;  // an interface
+        const std::string dir = bus + name;
+        const auto vid = hex_attr(dir, "idVendor", 0xFFFF);
+        const auto pid = hex_attr(dir, "idProduct", 0xFFFF);
+        if (!vid || !pid) continue;  // half gone, or not a device
         usb_device device;
-        device.sys_name = it->path().filename().string();
         device.vid_pid = "VID_" + hex4(*vid) + "&PID_" + hex4(*pid);
-        device.serial = read_attr(*real, "serial").value_or("");
-        device.single_function = single_function(*real);
-        devices.emplace(*real, std::move(device));
+        device.serial = read_attr(dir, "serial").value_or("");
+        device.sys_name = std::move(name);
+        devices.emplace(device.sys_name, std::move(device));
     }
     return devices;
 }
 
-// The interface directory a tty hangs off: cdc_acm ttys belong to the USB
-// interface itself, usb-serial ttys to a port device under the interface.
-std::optional<fs::path> tty_interface(const fs::path& tty) {
-    const auto device = resolve(tty / "device");
-    if (!device) return std::nullopt;
-    const auto subsystem = resolve(*device / "subsystem");
+// The USB interface a tty belongs to, from the path its class link names
+// (.../<device>/<interface>/[<port>/]tty/<tty>): cdc_acm ttys hang off the
+// interface itself, usb-serial ttys off a port device under the interface.
+std::optional<std::string> tty_interface(const std::string& class_dir, const std::string& tty) {
+    const auto subsystem = link_target(class_dir + tty + "/device/subsystem");
     if (!subsystem) return std::nullopt;
-    if (subsystem->filename() == "usb") return device;
-    if (subsystem->filename() == "usb-serial") return device->parent_path();
-    return std::nullopt;
+    const std::string kind = last_component(*subsystem);
+    if (kind != "usb" && kind != "usb-serial") return std::nullopt;
+    auto path = link_target(class_dir + tty);
+    const std::string tail = "/tty/" + tty;
+    if (!path || path->size() <= tail.size() || path->compare(path->size() - tail.size(), tail.size(), tail) != 0)
+        return std::nullopt;
+    path->resize(path->size() - tail.size());
+    if (kind == "usb-serial") path->resize(path->rfind('/') == std::string::npos ? 0 : path->rfind('/'));
+    std::string interface = last_component(*path);
+    return plain_name(interface) ? std::optional<std::string>(interface) : std::nullopt;
 }
 
-void attach_ttys(const fs::path& root, std::map<fs::path, usb_device>& devices) {
+void attach_ttys(const std::string& root, std::map<std::string, usb_device>& devices) {
+    const std::string class_dir = root + "/class/tty/";
     std::error_code error;
-    for (fs::directory_iterator it(root / "class/tty", error), end; !error && it != end; it.increment(error)) {
-        const auto interface = tty_interface(it->path());
+    for (fs::directory_iterator it(class_dir, error), end; !error && it != end; it.increment(error)) {
+        const std::string tty = it->path().filename().string();
+        const auto interface = tty_interface(class_dir, tty);
         if (!interface) continue;
-        const auto device = devices.find(interface->parent_path());
-        const auto number = hex_attr(*interface, "bInterfaceNumber", 0xFF);
+        const auto device = devices.find(interface->substr(0, interface->find(':')));
+        const auto number = hex_attr(root + "/bus/usb/devices/" + *interface, "bInterfaceNumber", 0xFF);
         if (device == devices.end() || !number) continue;
         char mi[8];
         std::snprintf(mi, sizeof mi, "%02X", *number);
-        device->second.ports.emplace_back(mi, it->path().filename().string());
+        device->second.ports.emplace_back(mi, tty);
     }
 }
 
@@ -151,9 +163,9 @@ void add_instance(reg_key& usb, const std::string& key_name, const std::string& 
 
 }  // namespace
 
-void build_sysfs_view(const std::string& root_name, reg_key& hklm) {
-    const fs::path root(root_name);
-    if (::access(root.c_str(), R_OK | X_OK) != 0 || !fs::is_directory(root)) return;
+void build_sysfs_view(const std::string& root, reg_key& hklm) {
+    std::error_code error;
+    if (::access(root.c_str(), R_OK | X_OK) != 0 || !fs::is_directory(root, error)) return;
     reg_key& usb = usb_root(hklm);
     reg_key& serialcomm = child(child(child(hklm, u"HARDWARE"), u"DEVICEMAP"), u"SERIALCOMM");
     auto devices = usb_devices(root);
@@ -166,7 +178,9 @@ void build_sysfs_view(const std::string& root_name, reg_key& hklm) {
     for (const auto& [path, device] : devices) {
         const bool by_serial = usable_serial(device.serial) && uses[device.vid_pid + '\\' + device.serial] == 1;
         const std::string instance = by_serial ? device.serial : device.sys_name;
-        const bool is_port = device.single_function && device.ports.size() == 1;
+        // Only a device with one port can be that port; the class files are
+        // read for those alone.
+        const bool is_port = device.ports.size() == 1 && single_function(root, device);
         add_instance(usb, device.vid_pid, instance, is_port ? ports_class_guid : usb_class_guid,
                      is_port ? device.ports.front().second : std::string(), serialcomm);
         if (is_port) continue;

@@ -16,5 +16,11 @@ enum class out_stream { standard_output, standard_error };
 // output when the process ends.
 void write_text(out_stream stream, const WCHAR* text, std::size_t count);
 
+// Called before each port query. May keep the system's port-configuration
+// provider loaded for the rest of the run, so that each query does not load
+// and free it again; loads it from the system directory only. Leaves the
+// thread's last-error code as it found it.
+void prepare_port_query();
+
 // Ends the process with `status`, flushing standard output first.
 [[noreturn]] void end_process(int status);

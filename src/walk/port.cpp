@@ -19,6 +19,7 @@ std::optional<wtext> port_name(HKEY inst_key) {
 
 bool port_present(const std::optional<wtext>& name) {
     if (!name) return false;
+    prepare_port_query();
     COMMCONFIG config{};
     DWORD size = sizeof(config);
     if (GetDefaultCommConfigW(name->c_str(), &config, &size)) return true;

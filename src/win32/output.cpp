@@ -31,4 +31,17 @@ void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
     if (to_error) std::fflush(stderr);
 }
 
+void prepare_port_query() {
+    // Without this, each GetDefaultCommConfigW loads the provider (and, under
+    // Wine, user32 and gdi32 with it) and frees it again: most of a query's
+    // cost. Loading it from System32 alone keeps a DLL of the same name in
+    // the program's folder or the current one from being picked up.
+    static bool tried = false;
+    if (tried) return;
+    tried = true;
+    const DWORD saved = GetLastError();
+    LoadLibraryExW(L"serialui.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetLastError(saved);
+}
+
 void end_process(int status) { std::exit(status); }

@@ -10,6 +10,10 @@ start)
     # Wine's background processes outlive this script: they must not hold
     # its output open, or the test runner waits for them.
     [ -f "$WINEPREFIX/system.reg" ] || wineboot --init </dev/null >/dev/null 2>&1
+    # A server still running (from the set-up above, or an earlier run) is
+    # replaced by one that stays up between the runs.
+    wineserver --kill </dev/null >/dev/null 2>&1 || true
+    wineserver --wait </dev/null >/dev/null 2>&1 || true
     wineserver --persistent </dev/null >/dev/null 2>&1
     # Wait until the prefix answers, so the first row pays no start-up cost.
     wine reg query 'HKLM\Software' </dev/null >/dev/null 2>&1

@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""Times portsift against its inputs and the tools people use instead, all in
+one run, and prints one table (Markdown). See bench/README.md."""
+import json
+import os
+import platform
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+import gen  # noqa: E402
+
+NATIVE = os.path.join(TOP, "build/native/portsift")
+WIN32 = os.path.join(TOP, "build/win32/portsift.exe")
+NOOP = os.path.join(TOP, "build/win32/bench_noop.exe")
+PYTHON = "/usr/bin/python3"
+
+
+def hyperfine(commands, env=None, runs=None, ignore_failure=False):
+    """Mean and standard deviation in seconds of each command, timed side by
+    side by hyperfine (no shell)."""
+    with tempfile.NamedTemporaryFile(suffix=".json") as out:
+        args = ["hyperfine", "-N", "--style", "none", "--warmup", "3", "--export-json", out.name]
+        args += ["--ignore-failure"] if ignore_failure else []
+        args += ["--runs", str(runs)] if runs else ["--min-runs", "10"]
+        subprocess.run(args + commands, env=env, check=True, stdout=subprocess.DEVNULL)
+        results = json.load(open(out.name))["results"]
+    return [(r["mean"], r["stddev"]) for r in results]
+
+
+def peak_kib(command, env):
+    """Peak resident memory of one run, in KiB."""
+    probe = "import resource,subprocess,sys;subprocess.run(sys.argv[1:],stdout=subprocess.DEVNULL);" \
+            "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)"
+    return int(subprocess.run([PYTHON, "-c", probe] + command, env=env, capture_output=True, text=True,
+                              check=True).stdout)
+
+
+def ms(seconds):
+    return f"{seconds * 1e3:.2f}"
+
+
+def exports(workdir, sizes):
+    print("\n## Registry exports (Linux program, `PORTSIFT_REGISTRY`)\n")
+    print("| instance keys | export MB | all ms | VID PID ms | S/N ms | µs per key (all) | peak MB | peak / export |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|")
+    floor = None
+    for n in [0] + sizes:
+        path = os.path.join(workdir, f"export-{n}.reg")
+        with open(path, "wb") as f:
+            f.write(gen.export(n))
+        size = os.path.getsize(path)
+        env = dict(os.environ, PORTSIFT_REGISTRY=path)
+        # A serial port that is present: instance 6 is one.
+        vid, pid = f"{0x1000 + 6 // 3:04X}", f"{(6 * 7919) & 0xFFFF:04X}"
+        cmds = [NATIVE, f"{NATIVE} {vid} {pid}", f"{NATIVE} {vid} {pid} SN00000006"]
+        runs = 5 if n >= 100000 else None
+        # On the floor's export the device does not exist: status 10.
+        times = hyperfine(cmds, env=env, runs=runs, ignore_failure=n == 0)
+        peak = peak_kib([NATIVE], env) / 1024
+        if n == 0:
+            floor = times[0][0]
+            print(f"| 0 (floor) | {size / 1e6:.2f} | {ms(times[0][0])} | {ms(times[1][0])} | {ms(times[2][0])} | "
+                  f"– | {peak:.1f} | – |")
+            continue
+        per_key = (times[0][0] - floor) / n * 1e6
+        print(f"| {n} | {size / 1e6:.2f} | {ms(times[0][0])} | {ms(times[1][0])} | {ms(times[2][0])} | "
+              f"{per_key:.2f} | {peak:.1f} | {peak * 1024 * 1024 / size:.2f} |")
+    print("\nµs per key: (time of the full listing − time on an export with no instance keys) / keys.")
+
+
+def sysfs(workdir, counts):
+    print("\n## sysfs trees (Linux program on its own `/sys`, against pyserial)\n")
+    namespaced = subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0
+    print("| USB serial devices | portsift ms | pyserial `list_ports -v` ms | `true` ms | pyserial / portsift | "
+          "portsift / `true` |")
+    print("|---:|---:|---:|---:|---:|---:|")
+    for n in counts:
+        root = os.path.join(workdir, f"sys-{n}")
+        ttys = gen.sysfs_tree(root, n)
+        listed = subprocess.run([NATIVE], env=dict(os.environ, PORTSIFT_SYSFS=root), capture_output=True, text=True)
+        assert len(listed.stdout.splitlines()) == n, listed
+        if not namespaced:
+            (t,) = hyperfine([NATIVE], env=dict(os.environ, PORTSIFT_SYSFS=root))
+            print(f"| {n} | {ms(t[0])} | (no mount namespace) | | | |")
+            continue
+        # In a private mount namespace the tree is /sys, and /dev holds a node
+        # name for each tty, which is where pyserial starts looking.
+        script = os.path.join(workdir, f"ns-{n}.sh")
+        out = os.path.join(workdir, f"ns-{n}.json")
+        with open(script, "w") as f:
+            f.write("set -e\nmount --bind {0} /sys\nmount -t tmpfs none /dev\nmknod -m 666 /dev/null c 1 3\n"
+                    "cd /dev && touch {1}\n".format(root, " ".join(ttys)))
+            f.write(f"{PYTHON} -m serial.tools.list_ports -v | grep -c '^/dev/ttyACM' > {out}.count || true\n")
+            f.write(f"hyperfine -N --style none --warmup 3 --min-runs 10 --export-json {out} "
+                    f"'{NATIVE}' '{PYTHON} -m serial.tools.list_ports -v' 'true' > /dev/null\n")
+        env = dict(os.environ)
+        env.pop("PORTSIFT_SYSFS", None)
+        env.pop("PORTSIFT_REGISTRY", None)
+        subprocess.run(["unshare", "-m", "sh", script], env=env, check=True)
+        seen = int(open(out + ".count").read() or 0)
+        assert seen == n, f"pyserial listed {seen} of {n} ports"
+        mine, pys, floor = [(r["mean"], r["stddev"]) for r in json.load(open(out))["results"]]
+        print(f"| {n} | {ms(mine[0])} | {ms(pys[0])} | {ms(floor[0])} | {pys[0] / mine[0]:.1f} | "
+              f"{mine[0] / floor[0]:.2f} |")
+
+
+def wine(workdir, n):
+    print(f"\n## Under Wine: portsift.exe on a {n}-key export\n")
+    prefix = os.path.join(workdir, "wineprefix")
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+    starter = os.path.join(TOP, "tests/wine/prefix.sh")
+    subprocess.run([starter, "start", prefix], check=True)
+    reset = b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB]\r\n".encode("utf-16-le")
+
+    def load(data):
+        for name, blob in (("reset.reg", reset), ("load.reg", data)):
+            path = os.path.join(workdir, name)
+            with open(path, "wb") as f:
+                f.write(blob)
+            subprocess.run(["wine", "reg", "import", path], env=env, check=True, capture_output=True)
+
+    full = gen.export(n, wine=True)
+    ports = full.decode("utf-16-le").count('"PortName"=')
+    load(full)
+    listed = subprocess.run(["wine", WIN32], env=env, capture_output=True)
+    assert listed.returncode == 0 and len(listed.stdout.splitlines()) == ports, listed.stderr
+    noop, walk_ports = hyperfine(["wine " + NOOP, "wine " + WIN32], env=env)
+    # The same keys with the port names renamed: the same registry calls, no
+    # port query.
+    load(gen.export(n, wine=True, port_name_value="PortNameX"))
+    (walk,) = hyperfine(["wine " + WIN32], env=env)
+    subprocess.run([starter, "stop", prefix], check=True)
+    registry = (walk[0] - noop[0]) / n
+    queries = (walk_ports[0] - walk[0]) / n
+    print("| program | ms |")
+    print("|---|---:|")
+    print(f"| do-nothing console program | {ms(noop[0])} |")
+    print(f"| portsift.exe, registry walk only (no port names) | {ms(walk[0])} |")
+    print(f"| portsift.exe, walk and {ports} port queries | {ms(walk_ports[0])} |")
+    print(f"\nPer instance key: registry calls {registry * 1e6:.1f} µs, port queries {queries * 1e6:.1f} µs "
+          f"({(walk_ports[0] - walk[0]) / ports * 1e6:.0f} µs per query); port queries / registry walk = "
+          f"{queries / registry:.2f}.")
+
+
+def main():
+    sizes = [100, 1000, 10000, 100000]
+    counts = [1, 10, 100, 1000]
+    if "--quick" in sys.argv:
+        sizes, counts = [100, 1000], [1, 10]
+    only = [a.split("=", 1)[1] for a in sys.argv if a.startswith("--only=")]
+    print(f"Machine: {platform.processor() or platform.machine()}, {os.cpu_count()} cores, "
+          f"{platform.system()} {platform.release()}; "
+          f"{subprocess.run(['hyperfine', '--version'], capture_output=True, text=True).stdout.strip()}")
+    workdir = tempfile.mkdtemp(prefix="portsift-bench-")
+    try:
+        if not only or "exports" in only:
+            exports(workdir, sizes)
+        if not only or "sysfs" in only:
+            sysfs(workdir, counts)
+        if (not only or "wine" in only) and shutil.which("wine"):
+            wine(workdir, 1000)
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,14 @@
+#!/bin/sh
+# The benchmark, from a fresh machine: installs what it needs, builds the
+# Linux and Windows programs, generates its inputs and prints one table.
+set -eu
+cd "$(dirname "$0")/.."
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+if [ "${PORTSIFT_SKIP_INSTALL:-}" != 1 ]; then
+    scripts/install-test-deps
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends hyperfine python3-serial util-linux
+fi
+cmake --preset native >/dev/null && cmake --build --preset native -j "$(nproc)" >/dev/null
+cmake --preset win32 >/dev/null && cmake --build --preset win32 -j "$(nproc)" --target portsift bench_noop >/dev/null
+exec /usr/bin/python3 bench/run.py "$@"
