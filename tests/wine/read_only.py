@@ -38,7 +38,8 @@ def stop(env):
 
 def main():
     table, exe, prefix = sys.argv[1:4]
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+    os.environ["WINEPREFIX"] = prefix  # for the import below, too
+    env = dict(os.environ, WINEDEBUG="-all")
     rows = [r for r in json.load(open(table, encoding="utf-8")) if r.get("only") != "linux"]
     with tempfile.TemporaryDirectory() as workdir:
         fixture = next(r for r in rows if r.get("fixture") == "basic.reg")
