@@ -30,22 +30,25 @@ wtext format_text(const WCHAR* format, std::va_list args) {
     return out;
 }
 
+void print_to(out_stream stream, const WCHAR* format, std::va_list args) {
+    const wtext text = format_text(format, args);
+    write_text(stream, text.data(), text.size());
+}
+
 }  // namespace
 
 void print_err(const WCHAR* format, ...) {
     std::va_list args;
     va_start(args, format);
-    const wtext text = format_text(format, args);
+    print_to(out_stream::standard_error, format, args);
     va_end(args);
-    write_text(out_stream::standard_error, text.data(), text.size());
 }
 
 void print_out(const WCHAR* format, ...) {
     std::va_list args;
     va_start(args, format);
-    const wtext text = format_text(format, args);
+    print_to(out_stream::standard_output, format, args);
     va_end(args);
-    write_text(out_stream::standard_output, text.data(), text.size());
 }
 
 int report_error(const WCHAR* tag) {
