@@ -13,6 +13,10 @@ struct parse_state {
     reg_key other;               // keys under other roots: read, then dropped
     reg_key* current = nullptr;  // key of the section now open
     bool in_section = false;     // false until the first section
+    // The keys of the last section's path below its root, for the next
+    // section to start from: sections mostly follow one another down a tree.
+    reg_key* path_root = nullptr;
+    std::vector<std::pair<wtext, reg_key*>> path;
 };
 
 struct parse_failure {
@@ -52,14 +56,13 @@ bool next_line(parse_state& st, wtext& out) {
     ++st.line;
     out.clear();
     if (st.utf16) {
-        std::size_t i = st.pos;
-        for (; i + 1 < st.bytes.size(); i += 2) {
-            const auto unit = static_cast<WCHAR>(static_cast<unsigned char>(st.bytes[i]) |
-                                                 static_cast<unsigned char>(st.bytes[i + 1]) << 8);
-            if (unit == u'\n') break;
-            out += unit;
-        }
-        st.pos = i + 2;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(st.bytes.data());
+        std::size_t end = st.pos;
+        while (end + 1 < st.bytes.size() && !(bytes[end] == '\n' && bytes[end + 1] == 0)) end += 2;
+        out.resize((end - st.pos) / 2);
+        for (std::size_t k = 0; k < out.size(); ++k)
+            out[k] = static_cast<WCHAR>(bytes[st.pos + 2 * k] | bytes[st.pos + 2 * k + 1] << 8);
+        st.pos = end + 2;
     } else {
         const std::size_t end = std::min(st.bytes.find('\n', st.pos), st.bytes.size());
         bool valid = true;
@@ -172,7 +175,8 @@ void parse_section(parse_state& st, wview line) {
     const bool remove = !path.empty() && path.front() == u'-';
     if (remove) path.remove_prefix(1);
     const std::size_t slash = path.find(u'\\');
-    reg_key* key = root_of(st, path.substr(0, slash));
+    reg_key* const root = root_of(st, path.substr(0, slash));
+    reg_key* key = root;
     st.in_section = true;
     // Split the path first: the limits are checked before anything changes.
     std::vector<wview> names;
@@ -192,9 +196,20 @@ void parse_section(parse_state& st, wview line) {
         const auto it = parent ? parent->children.find(names.back()) : decltype(parent->children)::iterator();
         if (parent && it != parent->children.end()) parent->children.erase(it);
         st.current = nullptr;
+        st.path_root = nullptr;
+        st.path.clear();
         return;
     }
-    for (const wview name : names) key = &child(*key, name);
+    std::size_t shared = 0;
+    if (st.path_root == root)
+        while (shared < names.size() && shared < st.path.size() && st.path[shared].first == names[shared]) ++shared;
+    st.path.resize(shared);
+    if (shared) key = st.path.back().second;
+    for (std::size_t i = shared; i < names.size(); ++i) {
+        key = &child(*key, names[i]);
+        st.path.emplace_back(wtext(names[i]), key);
+    }
+    st.path_root = root;
     st.current = key;
 }
 
@@ -241,7 +256,7 @@ void parse_lines(parse_state& st) {
 }  // namespace
 
 std::optional<export_error> read_export(std::string_view bytes, reg_key& hklm) {
-    parse_state st{hklm, bytes, false, 0, 0, {}, nullptr, false};
+    parse_state st{hklm, bytes, false, 0, 0, {}, nullptr, false, nullptr, {}};
     st.utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
                static_cast<unsigned char>(bytes[1]) == 0xFE;
     st.pos = st.utf16 ? 2 : bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
