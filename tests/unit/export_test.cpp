@@ -162,6 +162,23 @@ TEST(ExportTree, DeletionsAndOrder) {
     EXPECT_TRUE(find_child(*k, u"A")->values.empty());
 }
 
+TEST(ExportTree, SectionsMeetTheSameKeysWhateverTheirOrderAndCase) {
+    reg_key hklm;
+    const std::string text = header +
+                             "[HKLM\\K\\A]\r\n\"1\"=\"x\"\r\n[HKLM\\k\\a\\B]\r\n[HKCU\\K\\A\\C]\r\n"
+                             "[HKEY_LOCAL_MACHINE\\K\\A\\C]\r\n[-HKLM\\K\\A\\B]\r\n[HKLM\\K\\A\\B\\D]\r\n"
+                             "[HKLM\\K]\r\n[HKLM\\K\\A]\r\n\"2\"=\"y\"\r\n";
+    ASSERT_FALSE(read_export(text, hklm));
+    ASSERT_EQ(hklm.children.size(), 1u);
+    reg_key* a = find_child(*find_child(hklm, u"K"), u"A");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->values.size(), 2u);
+    std::vector<std::u16string> names;
+    for (const auto& [name, child] : a->children) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"B", u"C"}));
+    EXPECT_NE(find_child(*find_child(*a, u"b"), u"D"), nullptr);
+}
+
 TEST(ExportTree, DeepNestingAtTheLimit) {
     std::string path = "[HKLM";
     for (int i = 0; i < 512; ++i) path += "\\k";
