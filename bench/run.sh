@@ -7,7 +7,7 @@ SUDO=
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 if [ "${PORTSIFT_SKIP_INSTALL:-}" != 1 ]; then
     scripts/install-test-deps
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends hyperfine python3-serial util-linux
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q hyperfine python3-serial util-linux
 fi
 cmake --preset native >/dev/null && cmake --build --preset native -j "$(nproc)" >/dev/null
 cmake --preset win32 >/dev/null && cmake --build --preset win32 -j "$(nproc)" --target portsift bench_noop >/dev/null
