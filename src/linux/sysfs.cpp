@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -170,13 +171,19 @@ void build_sysfs_view(const std::string& root, reg_key& hklm) {
     reg_key& serialcomm = child(child(child(hklm, u"HARDWARE"), u"DEVICEMAP"), u"SERIALCOMM");
     auto devices = usb_devices(root);
     attach_ttys(root, devices);
-    // Two attached devices with the same VID, PID and serial each go by
-    // their sysfs name, so that every instance name stays unique.
+    // Two attached devices with the same VID, PID and serial (as the
+    // registry compares names: without regard to case) each go by their
+    // sysfs name, so that every instance name stays unique.
+    const auto instance_id = [](const usb_device& device) {
+        std::string id = device.vid_pid + '\\' + device.serial;
+        for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return id;
+    };
     std::map<std::string, int> uses;
-    for (const auto& [path, device] : devices)
-        if (usable_serial(device.serial)) ++uses[device.vid_pid + '\\' + device.serial];
-    for (const auto& [path, device] : devices) {
-        const bool by_serial = usable_serial(device.serial) && uses[device.vid_pid + '\\' + device.serial] == 1;
+    for (const auto& [name, device] : devices)
+        if (usable_serial(device.serial)) ++uses[instance_id(device)];
+    for (const auto& [name, device] : devices) {
+        const bool by_serial = usable_serial(device.serial) && uses[instance_id(device)] == 1;
         const std::string instance = by_serial ? device.serial : device.sys_name;
         // Only a device with one port can be that port; the class files are
         // read for those alone.

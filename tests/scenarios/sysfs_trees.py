@@ -138,7 +138,17 @@ def broken(root):
     os.symlink("ttyLOOP", os.path.join(root, "class/tty/ttyLOOP"))
 
 
-TREES = {"mixed": mixed, "no_usb": no_usb, "broken": broken}
+def case_twins(root):
+    """Two adapters whose serial numbers differ only in case: the same
+    instance name to the registry, so both go by their sysfs names."""
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09)
+    for port, serial in ((1, "ab01"), (2, "AB01")):
+        adapter = t.device(usb1, f"1-{port}", 0x10C4, 0xEA60, [0xFF], serial=serial)
+        t.usb_serial(adapter, 0, f"ttyUSB{port}")
+
+
+TREES = {"mixed": mixed, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
 
 
 def build(name, root):
