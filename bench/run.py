@@ -154,7 +154,9 @@ def main():
     if "--quick" in sys.argv:
         sizes, counts = [100, 1000], [1, 10]
     only = [a.split("=", 1)[1] for a in sys.argv if a.startswith("--only=")]
-    print(f"Machine: {platform.processor() or platform.machine()}, {os.cpu_count()} cores, "
+    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
+               platform.machine())
+    print(f"Machine: {cpu}, {os.cpu_count()} cores, "
           f"{platform.system()} {platform.release()}; "
           f"{subprocess.run(['hyperfine', '--version'], capture_output=True, text=True).stdout.strip()}")
     workdir = tempfile.mkdtemp(prefix="portsift-bench-")
