@@ -114,22 +114,32 @@ std::map<std::string, usb_device> usb_devices(const std::string& root) {
     return devices;
 }
 
-// The USB interface a tty belongs to, from the path its class link names
-// (.../<device>/<interface>/[<port>/]tty/<tty>): cdc_acm ttys hang off the
-// interface itself, usb-serial ttys off a port device under the interface.
-std::optional<std::string> tty_interface(const std::string& class_dir, const std::string& tty) {
-    const auto subsystem = link_target(class_dir + tty + "/device/subsystem");
+// Where a path leads, all links followed: asked of the kernel through an
+// O_PATH descriptor in one step, or resolved a step at a time without /proc.
+std::optional<std::string> real_path(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    const auto resolved = link_target("/proc/self/fd/" + std::to_string(fd));
+    ::close(fd);
+    if (resolved && resolved->front() == '/') return resolved;
+    std::error_code error;
+    const fs::path canonical = fs::canonical(path, error);
+    return error ? std::nullopt : std::optional<std::string>(canonical.string());
+}
+
+// The USB interface a tty belongs to: a cdc_acm tty's device is the
+// interface itself; a usb-serial tty's device is a port under it.
+std::optional<std::string> tty_interface(const std::string& tty_dir) {
+    const auto subsystem = link_target(tty_dir + "/device/subsystem");
     if (!subsystem) return std::nullopt;
     const std::string kind = last_component(*subsystem);
     if (kind != "usb" && kind != "usb-serial") return std::nullopt;
-    auto path = link_target(class_dir + tty);
-    const std::string tail = "/tty/" + tty;
-    if (!path || path->size() <= tail.size() || path->compare(path->size() - tail.size(), tail.size(), tail) != 0)
-        return std::nullopt;
-    path->resize(path->size() - tail.size());
-    if (kind == "usb-serial") path->resize(path->rfind('/') == std::string::npos ? 0 : path->rfind('/'));
-    std::string interface = last_component(*path);
-    return plain_name(interface) ? std::optional<std::string>(interface) : std::nullopt;
+    auto device = real_path(tty_dir + "/device");
+    if (!device) return std::nullopt;
+    if (kind == "usb-serial") device->resize(device->rfind('/'));
+    std::string interface = last_component(*device);
+    if (!plain_name(interface) || interface.find(':') == std::string::npos) return std::nullopt;
+    return interface;
 }
 
 void attach_ttys(const std::string& root, std::map<std::string, usb_device>& devices) {
@@ -137,7 +147,7 @@ void attach_ttys(const std::string& root, std::map<std::string, usb_device>& dev
     std::error_code error;
     for (fs::directory_iterator it(class_dir, error), end; !error && it != end; it.increment(error)) {
         const std::string tty = it->path().filename().string();
-        const auto interface = tty_interface(class_dir, tty);
+        const auto interface = tty_interface(class_dir + tty);
         if (!interface) continue;
         const auto device = devices.find(interface->substr(0, interface->find(':')));
         const auto number = hex_attr(root + "/bus/usb/devices/" + *interface, "bInterfaceNumber", 0xFF);
