@@ -62,11 +62,6 @@ std::optional<std::string> link_target(const std::string& path) {
 
 std::string last_component(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-// A name the kernel could give a device: one path component.
-bool plain_name(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
-
 std::string hex4(unsigned value) {
     char text[8];
     std::snprintf(text, sizeof text, "%04X", value);
@@ -127,8 +122,9 @@ std::optional<std::string> real_path(const std::string& path) {
     return error ? std::nullopt : std::optional<std::string>(canonical.string());
 }
 
-// The USB interface a tty belongs to: a cdc_acm tty's device is the
-// interface itself; a usb-serial tty's device is a port under it.
+// The directory of the USB interface a tty belongs to: a cdc_acm tty's
+// device is the interface itself; a usb-serial tty's device is a port
+// under it. The interface's own directory sits in its USB device's.
 std::optional<std::string> tty_interface(const std::string& tty_dir) {
     const auto subsystem = link_target(tty_dir + "/device/subsystem");
     if (!subsystem) return std::nullopt;
@@ -137,9 +133,7 @@ std::optional<std::string> tty_interface(const std::string& tty_dir) {
     auto device = real_path(tty_dir + "/device");
     if (!device) return std::nullopt;
     if (kind == "usb-serial") device->resize(device->rfind('/'));
-    std::string interface = last_component(*device);
-    if (!plain_name(interface) || interface.find(':') == std::string::npos) return std::nullopt;
-    return interface;
+    return device;
 }
 
 void attach_ttys(const std::string& root, std::map<std::string, usb_device>& devices) {
@@ -148,9 +142,10 @@ void attach_ttys(const std::string& root, std::map<std::string, usb_device>& dev
     for (fs::directory_iterator it(class_dir, error), end; !error && it != end; it.increment(error)) {
         const std::string tty = it->path().filename().string();
         const auto interface = tty_interface(class_dir + tty);
-        if (!interface) continue;
-        const auto device = devices.find(interface->substr(0, interface->find(':')));
-        const auto number = hex_attr(root + "/bus/usb/devices/" + *interface, "bInterfaceNumber", 0xFF);
+        if (!interface || interface->size() < 2) continue;
+        const std::string parent = interface->substr(0, interface->rfind('/'));
+        const auto device = devices.find(last_component(parent));
+        const auto number = hex_attr(*interface, "bInterfaceNumber", 0xFF);
         if (device == devices.end() || !number) continue;
         char mi[8];
         std::snprintf(mi, sizeof mi, "%02X", *number);
