@@ -81,10 +81,10 @@ bool usable_serial(const std::string& serial) {
 // the communications class (02); otherwise one per interface (MI_nn).
 bool single_function(const std::string& root, const usb_device& device) {
     const std::string dir = root + "/bus/usb/devices/" + device.sys_name;
+    if (hex_attr(dir, "bDeviceClass", 0xFF) == 0x02u) return true;
     const std::string count = read_attr(dir, "bNumInterfaces").value_or("");
     const std::size_t digits = count.find_first_not_of(' ');
-    return (digits != std::string::npos && count.substr(digits) == "1") ||
-           hex_attr(dir, "bDeviceClass", 0xFF) == 0x02u;
+    return digits != std::string::npos && count.substr(digits) == "1";
 }
 
 // The attached USB devices, by their sysfs name. Each is read through its
