@@ -36,6 +36,15 @@ const reg_value* value_at(reg_key& hklm, const std::u16string& path, const std::
     return it == key->values.end() ? nullptr : &it->second;
 }
 
+// A test name from a row's description.
+template <typename Row>
+std::string row_name(const testing::TestParamInfo<Row>& info) {
+    std::string name = info.param.what;
+    for (char& c : name)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
 struct value_row {
     const char* what;
     std::string export_bytes;
@@ -85,12 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
                   u"portname", REG_SZ, bytes({'b', 0, 0, 0})},
         value_row{"comments and blanks", header + "; note\r\n\r\n" + key + "  ; more\r\n\"A\"=\"x\"\r\n", u"A",
                   REG_SZ, bytes({'x', 0, 0, 0})}),
-    [](const testing::TestParamInfo<value_row>& info) {
-        std::string name = info.param.what;
-        for (char& c : name)
-            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
-    });
+    row_name<value_row>);
 
 struct error_row {
     const char* what;
@@ -140,12 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                       return header + path + "]\r\n";
                   }(),
                   3, "a key path is deeper than 512 levels"}),
-    [](const testing::TestParamInfo<error_row>& info) {
-        std::string name = info.param.what;
-        for (char& c : name)
-            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
-    });
+    row_name<error_row>);
 
 TEST(ExportTree, DeletionsAndOrder) {
     reg_key hklm;
