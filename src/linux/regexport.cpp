@@ -59,9 +59,7 @@ bool next_line(parse_state& st, wtext& out) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(st.bytes.data());
         std::size_t end = st.pos;
         while (end + 1 < st.bytes.size() && !(bytes[end] == '\n' && bytes[end + 1] == 0)) end += 2;
-        out.resize((end - st.pos) / 2);
-        for (std::size_t k = 0; k < out.size(); ++k)
-            out[k] = static_cast<WCHAR>(bytes[st.pos + 2 * k] | bytes[st.pos + 2 * k + 1] << 8);
+        out = from_utf16le(st.bytes.substr(st.pos, end - st.pos));
         st.pos = end + 2;
     } else {
         const std::size_t end = std::min(st.bytes.find('\n', st.pos), st.bytes.size());

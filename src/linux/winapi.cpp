@@ -51,9 +51,8 @@ std::set<wtext> serialcomm_ports(reg_key& hklm) {
     if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
     for (const auto& [name, value] : map->values) {
         if (value.type != REG_SZ) continue;
-        wtext text;
-        for (std::size_t i = 0; i + 1 < value.data.size(); i += 2)
-            text += static_cast<WCHAR>(value.data[i] | value.data[i + 1] << 8);
+        const wtext text =
+            from_utf16le(std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size()));
         names.insert(fold_name(text.c_str()));
     }
     return names;

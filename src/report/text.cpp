@@ -93,6 +93,14 @@ std::string to_utf8(wview text) {
     return out;
 }
 
+wtext from_utf16le(std::string_view bytes) {
+    wtext out(bytes.size() / 2, 0);
+    for (std::size_t k = 0; k < out.size(); ++k)
+        out[k] = static_cast<WCHAR>(static_cast<unsigned char>(bytes[2 * k]) |
+                                    static_cast<unsigned char>(bytes[2 * k + 1]) << 8);
+    return out;
+}
+
 wtext from_utf8(std::string_view bytes, bool* valid) {
     wtext out;
     out.reserve(bytes.size());

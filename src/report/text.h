@@ -19,6 +19,9 @@ int hex_digit(char32_t c);
 // UTF-16 to UTF-8; lone surrogates become U+FFFD.
 std::string to_utf8(wview text);
 
+// UTF-16LE bytes to UTF-16 units; an odd last byte is dropped.
+wtext from_utf16le(std::string_view bytes);
+
 // UTF-8 to UTF-16; each byte that does not start a valid sequence becomes
 // U+FFFD, and `valid`, when given, is cleared.
 wtext from_utf8(std::string_view bytes, bool* valid = nullptr);
