@@ -3,17 +3,23 @@
 standard output, standard error and exit status byte for byte.
 
 Natively the registry export is handed over in PORTSIFT_REGISTRY; under Wine
-it is imported into the test's own prefix with `wine reg import` first.
+it is imported into the test's own prefix with `reg import` first. A row
+marked "console" runs with its output on a terminal, which Wine makes the
+program's console.
 """
 import argparse
 import json
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
 
 import sysfs_trees
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+import wine  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 HEADER = "Windows Registry Editor Version 5.00"
@@ -120,6 +126,14 @@ def normalise_wine(data):
     return REPORT.sub(rb"\1<system text>\n", data)
 
 
+def terminal_text(data):
+    """What a terminal shows of Wine's console output: its cursor moves
+    forward become blanks, its other control sequences and carriage returns
+    go."""
+    data = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m.group(1) or 1), data)
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\r", b"", data)
+
+
 def arg_bytes(row, arg):
     """An argument as the bytes the program gets: UTF-8, or with
     "args_latin1" one byte per character, for bytes that are not UTF-8."""
@@ -150,17 +164,25 @@ def run_native(row, exe, workdir):
 
 
 def run_wine(row, exe, workdir):
-    env = dict(os.environ, WINEDEBUG="-all")
+    wine.require_loader()
+    env = wine.env()
     text = "\r\n".join([HEADER, ""] + WINE_RESET) + "\r\n" + export_text(row).split("\n", 1)[1]
     registry = os.path.join(workdir, "import.reg")
     with open(registry, "wb") as f:
         f.write(encode(text, "utf16"))
-    subprocess.run(["wine", "reg", "import", registry], env=env, check=True, capture_output=True, timeout=60)
-    args = ["wine", exe] + [expand(a) for a in row["args"]]
-    done = subprocess.run(args, env=env, capture_output=True, timeout=60)
+    subprocess.run([wine.loader(), "reg", "import", registry], env=env, check=True, capture_output=True, timeout=60)
+    args = [wine.loader(), exe] + [expand(a) for a in row["args"]]
     # Wine hands the program its own path as a Windows path on drive Z:.
     argv0 = "Z:" + os.path.abspath(exe).replace("/", "\\")
     want = (expected(row, "stdout", registry, argv0), expected(row, "stderr", registry, argv0))
+    if row.get("console"):
+        # Both streams reach the one terminal, in the locale's characters.
+        command = " ".join(shlex.quote(a) for a in args)
+        done = subprocess.run(["script", "-qec", command, "/dev/null"], env=dict(env, LC_ALL="C.UTF-8"),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        done.stdout, done.stderr = terminal_text(done.stdout), b""
+        return done, (normalise_wine(want[0] + want[1]), b""), normalise_wine
+    done = subprocess.run(args, env=env, capture_output=True, timeout=60)
     return done, tuple(normalise_wine(w) for w in want), normalise_wine
 
 

@@ -19,6 +19,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "scenarios"))
 import run_row  # noqa: E402
+import wine  # noqa: E402
 
 
 WINE_OWN_WRITES = re.compile(rb"^(\[Software\\\\Wine\\\\Fonts\]) \d+\n#time=\w+\n", re.M)
@@ -30,31 +31,26 @@ def registry_files(prefix):
     return {n: WINE_OWN_WRITES.sub(rb"\1\n", open(os.path.join(prefix, n), "rb").read()) for n in names}
 
 
-def stop(env):
-    """Stops Wine, which writes the registry out, and waits for it."""
-    subprocess.run(["wineserver", "--kill"], env=env, check=False)
-    subprocess.run(["wineserver", "--wait"], env=env, check=False)
-
-
 def main():
     table, exe, prefix = sys.argv[1:4]
+    wine.require_loader()
     os.environ["WINEPREFIX"] = prefix  # for the import below, too
-    env = dict(os.environ, WINEDEBUG="-all")
+    env = wine.env()
     rows = [r for r in json.load(open(table, encoding="utf-8")) if r.get("only") != "linux"]
     with tempfile.TemporaryDirectory() as workdir:
         fixture = next(r for r in rows if r.get("fixture") == "basic.reg")
         run_row.run_wine(dict(fixture, args=[]), exe, workdir)
-    stop(env)
+    wine.stop_server(env)
     before = registry_files(prefix)
-    quiet = dict(env, WINEDLLOVERRIDES="wineboot.exe=d")
+    quiet = wine.env(WINEDLLOVERRIDES="wineboot.exe=d")
     # One server for all the runs, as in the table's own tests.
     subprocess.run(["wineserver", "--persistent"], env=quiet, check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    runs = [["wine", exe] + [run_row.expand(a) for a in row["args"]] for row in rows]
+    runs = [[wine.loader(), exe] + [run_row.expand(a) for a in row["args"]] for row in rows]
     statuses = [subprocess.run(args, env=quiet, capture_output=True, timeout=60).returncode for args in runs]
-    stop(env)
+    wine.stop_server(env)
     after = registry_files(prefix)
-    subprocess.run([os.path.join(HERE, "prefix.sh"), "start", prefix], check=True)
+    wine.start()
     # The runs must have reached the registry: the fixture lists ports.
     if statuses[0] != 0:
         print(f"the first run ended with status {statuses[0]}")

@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+"""The Wine a Windows build's tests run under: its loader (PORTSIFT_WINE, the
+32-bit or the 64-bit one) and the test's own prefix (WINEPREFIX), with one
+persistent wineserver for the whole table.
+
+Run as `wine.py start|stop` it sets the prefix up or takes it down. Every
+Wine test first asks `require_loader`, which ends the test as skipped where
+this machine cannot run the loader at all: a kernel built without 32-bit
+support refuses the 32-bit loader with "Exec format error"."""
+import errno
+import os
+import subprocess
+import sys
+
+SKIPPED = 77  # the tests' SKIP_RETURN_CODE
+QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def loader():
+    return os.environ["PORTSIFT_WINE"]
+
+
+def require_loader():
+    """Returns when the loader runs here; otherwise says why and ends the
+    test with the skip status. Decided by running it, not by its name."""
+    try:
+        subprocess.run([loader(), "--version"], check=False, **QUIET)
+    except OSError as error:
+        if error.errno != errno.ENOEXEC:
+            raise
+        print(f"skipped: this kernel cannot run {loader()} ({error.strerror}); it runs no 32-bit programs")
+        sys.exit(SKIPPED)
+
+
+def env(**extra):
+    """The environment of a Wine run: no debug output, no Mono or Gecko
+    installer at prefix creation."""
+    return {**os.environ, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=", **extra}
+
+
+def stop_server(environment=None):
+    """Stops the prefix's wineserver, which writes the registry out, and
+    waits for it."""
+    subprocess.run(["wineserver", "--kill"], env=environment or env(), check=False, **QUIET)
+    subprocess.run(["wineserver", "--wait"], env=environment or env(), check=False, **QUIET)
+
+
+def start():
+    prefix = os.environ["WINEPREFIX"]
+    os.makedirs(prefix, exist_ok=True)
+    # Wine's background processes outlive this script: they must not hold
+    # its output open, or the test runner waits for them.
+    # wineboot's status is not ours to judge: a 64-bit prefix on a kernel
+    # without 32-bit support sets up all but its 32-bit half. The query
+    # below tells whether the prefix serves.
+    if not os.path.exists(os.path.join(prefix, "system.reg")):
+        subprocess.run([loader(), "wineboot", "--init"], env=env(), check=False, **QUIET)
+    # A server still running (from the set-up above, or an earlier run) is
+    # replaced by one that stays up between the runs.
+    stop_server()
+    subprocess.run(["wineserver", "--persistent"], env=env(), check=True, **QUIET)
+    # Wait until the prefix answers, so the first row pays no start-up cost.
+    subprocess.run([loader(), "reg", "query", r"HKLM\Software"], env=env(), check=True, **QUIET)
+
+
+def main():
+    require_loader()
+    if sys.argv[1] == "start":
+        start()
+    else:
+        stop_server()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
