@@ -113,9 +113,11 @@ def sysfs(workdir, counts):
 def wine(workdir, n):
     print(f"\n## Under Wine: portsift.exe on a {n}-key export\n")
     prefix = os.path.join(workdir, "wineprefix")
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
-    starter = os.path.join(TOP, "tests/wine/prefix.sh")
-    subprocess.run([starter, "start", prefix], check=True)
+    loader = "/usr/lib/wine/wine"  # the 32-bit program's own loader
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEARCH="win32", WINELOADER=loader,
+               PORTSIFT_WINE=loader)
+    starter = [PYTHON, os.path.join(TOP, "tests/wine/wine.py")]
+    subprocess.run(starter + ["start"], env=env, check=True)
     reset = b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB]\r\n".encode("utf-16-le")
 
     def load(data):
@@ -123,19 +125,19 @@ def wine(workdir, n):
             path = os.path.join(workdir, name)
             with open(path, "wb") as f:
                 f.write(blob)
-            subprocess.run(["wine", "reg", "import", path], env=env, check=True, capture_output=True)
+            subprocess.run([loader, "reg", "import", path], env=env, check=True, capture_output=True)
 
     full = gen.export(n, wine=True)
     ports = full.decode("utf-16-le").count('"PortName"=')
     load(full)
-    listed = subprocess.run(["wine", WIN32], env=env, capture_output=True)
+    listed = subprocess.run([loader, WIN32], env=env, capture_output=True)
     assert listed.returncode == 0 and len(listed.stdout.splitlines()) == ports, listed.stderr
-    noop, walk_ports = hyperfine(["wine " + NOOP, "wine " + WIN32], env=env)
+    noop, walk_ports = hyperfine([f"{loader} {NOOP}", f"{loader} {WIN32}"], env=env)
     # The same keys with the port names renamed: the same registry calls, no
     # port query.
     load(gen.export(n, wine=True, port_name_value="PortNameX"))
-    (walk,) = hyperfine(["wine " + WIN32], env=env)
-    subprocess.run([starter, "stop", prefix], check=True)
+    (walk,) = hyperfine([f"{loader} {WIN32}"], env=env)
+    subprocess.run(starter + ["stop"], env=env, check=True)
     registry = (walk[0] - noop[0]) / n
     queries = (walk_ports[0] - walk[0]) / n
     print("| program | ms |")

@@ -1,14 +1,17 @@
 #include "linux/sysfs.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -18,18 +21,37 @@ namespace {
 constexpr const char16_t* usb_class_guid = u"{36fc9e60-c465-11cf-8056-444553540000}";
 constexpr const char16_t* ports_class_guid = u"{4d36e978-e325-11ce-bfc1-08002be10318}";
 
+struct tty_port {
+    unsigned interface;  // bInterfaceNumber
+    std::string tty;
+};
+
 struct usb_device {
     std::string sys_name;  // e.g. 1-1.2
     std::string vid_pid;   // VID_1A2B&PID_3C4D
+    std::optional<unsigned> device_class;  // from uevent; none until read
     std::string serial;
-    std::vector<std::pair<std::string, std::string>> ports;  // interface number, tty name
+    std::vector<tty_port> ports;
 };
 
-// One attribute file, without its line end; none when it is missing or
-// unreadable. Opened without blocking and read up to a bound, so that a FIFO
-// or an endless file in a copied tree cannot stall us.
-std::optional<std::string> read_attr(const std::string& dir, const char* name) {
-    const int fd = ::open((dir + '/' + name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// A number of at most 8 digits in `base`, not above `max`; none otherwise.
+std::optional<unsigned> parse_number(std::string_view text, unsigned base, unsigned max) {
+    if (text.empty() || text.size() > 8) return std::nullopt;
+    unsigned value = 0;
+    for (char c : text) {
+        const int digit = hex_digit(static_cast<unsigned char>(c));
+        if (digit < 0 || static_cast<unsigned>(digit) >= base) return std::nullopt;
+        value = value * base + static_cast<unsigned>(digit);
+    }
+    return value <= max ? std::optional<unsigned>(value) : std::nullopt;
+}
+
+// One attribute file at `path` (relative to the directory `dir`), without
+// its line end; none when it is missing or unreadable. Opened without
+// blocking and read up to a bound, so that a FIFO or an endless file in a
+// copied tree cannot stall us.
+std::optional<std::string> read_attr(int dir, const std::string& path) {
+    const int fd = ::openat(dir, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     char buffer[4096];
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -40,22 +62,15 @@ std::optional<std::string> read_attr(const std::string& dir, const char* name) {
     return text;
 }
 
-std::optional<unsigned> hex_attr(const std::string& dir, const char* name, unsigned max) {
-    const auto text = read_attr(dir, name);
-    if (!text || text->empty() || text->size() > 8) return std::nullopt;
-    unsigned value = 0;
-    for (char c : *text) {
-        const int digit = hex_digit(static_cast<unsigned char>(c));
-        if (digit < 0) return std::nullopt;
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return value <= max ? std::optional<unsigned>(value) : std::nullopt;
+std::optional<unsigned> number_attr(int dir, const std::string& path, unsigned base, unsigned max) {
+    const auto text = read_attr(dir, path);
+    return text ? parse_number(*text, base, max) : std::nullopt;
 }
 
 // The target of a symbolic link, or none.
-std::optional<std::string> link_target(const std::string& path) {
+std::optional<std::string> link_target(int dir, const std::string& path) {
     char buffer[4096];
-    const ssize_t got = ::readlink(path.c_str(), buffer, sizeof buffer);
+    const ssize_t got = ::readlinkat(dir, path.c_str(), buffer, sizeof buffer);
     if (got <= 0 || static_cast<std::size_t>(got) >= sizeof buffer) return std::nullopt;
     return std::string(buffer, static_cast<std::size_t>(got));
 }
@@ -79,33 +94,87 @@ bool usable_serial(const std::string& serial) {
 
 // Windows gives a device one function when it has one interface or is of
 // the communications class (02); otherwise one per interface (MI_nn).
-bool single_function(const std::string& root, const usb_device& device) {
-    const std::string dir = root + "/bus/usb/devices/" + device.sys_name;
-    if (hex_attr(dir, "bDeviceClass", 0xFF) == 0x02u) return true;
-    const std::string count = read_attr(dir, "bNumInterfaces").value_or("");
+bool single_function(int devices, const usb_device& device) {
+    const std::string dir = device.sys_name + '/';
+    const auto device_class = device.device_class ? device.device_class : number_attr(devices, dir + "bDeviceClass", 16, 0xFF);
+    if (device_class == 0x02u) return true;
+    const std::string count = read_attr(devices, dir + "bNumInterfaces").value_or("");
     const std::size_t digits = count.find_first_not_of(' ');
     return digits != std::string::npos && count.substr(digits) == "1";
 }
 
-// The attached USB devices, by their sysfs name. Each is read through its
-// link in bus/usb/devices, which the kernel follows in the same call.
-std::map<std::string, usb_device> usb_devices(const std::string& root) {
-    std::map<std::string, usb_device> devices;
-    const std::string bus = root + "/bus/usb/devices/";
-    std::error_code error;
-    for (fs::directory_iterator it(bus, error), end; !error && it != end; it.increment(error)) {
-        std::string name = it->path().filename().string();
-        if (name.find(':') != std::string::npos) continue;  // an interface
-        const std::string dir = bus + name;
-        const auto vid = hex_attr(dir, "idVendor", 0xFFFF);
-        const auto pid = hex_attr(dir, "idProduct", 0xFFFF);
-        if (!vid || !pid) continue;  // half gone, or not a device
-        usb_device device;
-        device.vid_pid = "VID_" + hex4(*vid) + "&PID_" + hex4(*pid);
-        device.serial = read_attr(dir, "serial").value_or("");
-        device.sys_name = std::move(name);
-        devices.emplace(device.sys_name, std::move(device));
+// The IDs and class from a device's uevent, in the kernel's form:
+// PRODUCT=vid/pid/bcd in hex, TYPE=class/subclass/protocol in decimal.
+bool parse_uevent(std::string_view text, unsigned& vid, unsigned& pid, std::optional<unsigned>& device_class) {
+    std::optional<unsigned> v, p;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (line.starts_with("PRODUCT=")) {
+            const std::string_view ids = line.substr(8);
+            const std::size_t slash = ids.find('/');
+            if (slash == std::string_view::npos) return false;
+            v = parse_number(ids.substr(0, slash), 16, 0xFFFF);
+            const std::string_view rest = ids.substr(slash + 1);
+            p = parse_number(rest.substr(0, rest.find('/')), 16, 0xFFFF);
+        } else if (line.starts_with("TYPE=")) {
+            const std::string_view type = line.substr(5);
+            device_class = parse_number(type.substr(0, type.find('/')), 10, 0xFF);
+        }
     }
+    if (!v || !p) return false;
+    vid = *v;
+    pid = *p;
+    return true;
+}
+
+// One attached device, read through its link in bus/usb/devices (which the
+// kernel follows in the same call): its uevent, or in a copied tree without
+// one, its ID files; and its serial number. None when it is half gone or
+// not a device.
+std::optional<usb_device> read_device(int devices, std::string name) {
+    usb_device device;
+    unsigned vid = 0, pid = 0;
+    const auto uevent = read_attr(devices, name + "/uevent");
+    if (!uevent || !parse_uevent(*uevent, vid, pid, device.device_class)) {
+        const auto v = number_attr(devices, name + "/idVendor", 16, 0xFFFF);
+        const auto p = number_attr(devices, name + "/idProduct", 16, 0xFFFF);
+        if (!v || !p) return std::nullopt;
+        vid = *v, pid = *p;
+        device.device_class.reset();
+    }
+    device.vid_pid = "VID_" + hex4(vid) + "&PID_" + hex4(pid);
+    device.serial = read_attr(devices, name + "/serial").value_or("");
+    device.sys_name = std::move(name);
+    return device;
+}
+
+// Calls `each` with the name of every entry of `dir` but . and ..; the
+// directory descriptor is closed after.
+template <typename Each>
+void for_each_entry(int dir, Each each) {
+    DIR* stream = ::fdopendir(dir);
+    if (!stream) {
+        ::close(dir);
+        return;
+    }
+    while (const dirent* entry = ::readdir(stream)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") each(std::string(name));
+    }
+    ::closedir(stream);
+}
+
+// The attached USB devices, by their sysfs name.
+std::map<std::string, usb_device> usb_devices(int root) {
+    std::map<std::string, usb_device> devices;
+    const int dir = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return devices;
+    for_each_entry(dir, [&](std::string name) {
+        if (name.find(':') != std::string::npos) return;  // an interface
+        if (auto device = read_device(dir, std::move(name))) devices.emplace(device->sys_name, std::move(*device));
+    });
     return devices;
 }
 
@@ -114,7 +183,7 @@ std::map<std::string, usb_device> usb_devices(const std::string& root) {
 std::optional<std::string> real_path(const std::string& path) {
     const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    const auto resolved = link_target("/proc/self/fd/" + std::to_string(fd));
+    const auto resolved = link_target(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd));
     ::close(fd);
     if (resolved && resolved->front() == '/') return resolved;
     std::error_code error;
@@ -122,35 +191,89 @@ std::optional<std::string> real_path(const std::string& path) {
     return error ? std::nullopt : std::optional<std::string>(canonical.string());
 }
 
-// The directory of the USB interface a tty belongs to: a cdc_acm tty's
-// device is the interface itself; a usb-serial tty's device is a port
-// under it. The interface's own directory sits in its USB device's.
-std::optional<std::string> tty_interface(const std::string& tty_dir) {
-    const auto subsystem = link_target(tty_dir + "/device/subsystem");
+struct tty_place {
+    std::string device;  // the USB device's sysfs name
+    unsigned interface;
+};
+
+// A USB interface's name, DEVICE:CONFIG.INTERFACE with both numbers in
+// decimal, as the kernel names it; none for any other name.
+std::optional<tty_place> interface_name(std::string_view name) {
+    const std::size_t colon = name.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    const std::string_view numbers = name.substr(colon + 1);
+    const std::size_t dot = numbers.find('.');
+    if (dot == std::string_view::npos || !parse_number(numbers.substr(0, dot), 10, 0xFF)) return std::nullopt;
+    const auto interface = parse_number(numbers.substr(dot + 1), 10, 0xFF);
+    if (!interface) return std::nullopt;
+    return tty_place{std::string(name.substr(0, colon)), *interface};
+}
+
+// The interface of a tty from its class/tty link in the kernel's own form,
+// ../../devices/.../DEVICE/DEVICE:C.I/tty/TTY for a cdc_acm tty or
+// .../DEVICE/DEVICE:C.I/TTY/tty/TTY for a usb-serial port: no file is read.
+std::optional<tty_place> kernel_form(std::string_view target, std::string_view tty) {
+    if (!target.starts_with("../../devices/")) return std::nullopt;
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0; at <= target.size();) {
+        const std::size_t slash = std::min(target.find('/', at), target.size());
+        parts.push_back(target.substr(at, slash - at));
+        at = slash + 1;
+    }
+    const std::size_t n = parts.size();
+    if (n < 6 || parts[n - 1] != tty || parts[n - 2] != "tty") return std::nullopt;
+    const std::size_t at = parts[n - 3] == tty ? n - 4 : n - 3;
+    auto place = interface_name(parts[at]);
+    if (!place || parts[at - 1] != place->device) return std::nullopt;
+    return place;
+}
+
+// The same found by following the links, for a tree whose links take other
+// forms: a cdc_acm tty's device is the interface itself; a usb-serial tty's
+// device is a port under it. The interface sits in its USB device's folder.
+std::optional<tty_place> followed_form(const std::string& tty_dir) {
+    const auto subsystem = link_target(AT_FDCWD, tty_dir + "/device/subsystem");
     if (!subsystem) return std::nullopt;
     const std::string kind = last_component(*subsystem);
     if (kind != "usb" && kind != "usb-serial") return std::nullopt;
-    auto device = real_path(tty_dir + "/device");
-    if (!device) return std::nullopt;
-    if (kind == "usb-serial") device->resize(device->rfind('/'));
-    return device;
+    auto interface = real_path(tty_dir + "/device");
+    if (!interface) return std::nullopt;
+    if (kind == "usb-serial") interface->resize(interface->rfind('/'));
+    const auto number = number_attr(AT_FDCWD, *interface + "/bInterfaceNumber", 16, 0xFF);
+    if (interface->size() < 2 || !number) return std::nullopt;
+    const std::string parent = interface->substr(0, interface->rfind('/'));
+    return tty_place{last_component(parent), *number};
 }
 
-void attach_ttys(const std::string& root, std::map<std::string, usb_device>& devices) {
-    const std::string class_dir = root + "/class/tty/";
-    std::error_code error;
-    for (fs::directory_iterator it(class_dir, error), end; !error && it != end; it.increment(error)) {
-        const std::string tty = it->path().filename().string();
-        const auto interface = tty_interface(class_dir + tty);
-        if (!interface || interface->size() < 2) continue;
-        const std::string parent = interface->substr(0, interface->rfind('/'));
-        const auto device = devices.find(last_component(parent));
-        const auto number = hex_attr(*interface, "bInterfaceNumber", 0xFF);
-        if (device == devices.end() || !number) continue;
-        char mi[8];
-        std::snprintf(mi, sizeof mi, "%02X", *number);
-        device->second.ports.emplace_back(mi, tty);
+void attach_ttys(int root, const std::string& root_path, std::map<std::string, usb_device>& devices) {
+    const int dir = ::openat(root, "class/tty", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    for_each_entry(dir, [&](std::string tty) {
+        const auto target = link_target(dir, tty);
+        auto place = target ? kernel_form(*target, tty) : std::nullopt;
+        if (!place) place = followed_form(root_path + "/class/tty/" + tty);
+        if (!place) return;
+        const auto device = devices.find(place->device);
+        if (device != devices.end()) device->second.ports.push_back(tty_port{place->interface, std::move(tty)});
+    });
+}
+
+// The ports of one interface, in the order of their numbers on it: a
+// usb-serial port's port_number, or the order of the tty names where a port
+// has none.
+std::vector<std::pair<unsigned, std::string>> numbered_ports(int root, std::vector<std::string> names) {
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    std::vector<std::pair<unsigned, std::string>> ports;
+    bool all_numbered = true;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto number = number_attr(root, "class/tty/" + names[i] + "/device/port_number", 10, 0xFFFFFF);
+        all_numbered = all_numbered && number;
+        ports.emplace_back(number.value_or(0), std::move(names[i]));
     }
+    for (std::size_t i = 0; i < ports.size() && !all_numbered; ++i) ports[i].first = static_cast<unsigned>(i);
+    return ports;
 }
 
 reg_key& usb_root(reg_key& hklm) {
@@ -169,13 +292,13 @@ void add_instance(reg_key& usb, const std::string& key_name, const std::string& 
 
 }  // namespace
 
-void build_sysfs_view(const std::string& root, reg_key& hklm) {
-    std::error_code error;
-    if (::access(root.c_str(), R_OK | X_OK) != 0 || !fs::is_directory(root, error)) return;
+void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
+    const int root = ::open(root_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) return;
     reg_key& usb = usb_root(hklm);
     reg_key& serialcomm = child(child(child(hklm, u"HARDWARE"), u"DEVICEMAP"), u"SERIALCOMM");
     auto devices = usb_devices(root);
-    attach_ttys(root, devices);
+    attach_ttys(root, root_path, devices);
     // Two attached devices with the same VID, PID and serial (as the
     // registry compares names: without regard to case) each go by their
     // sysfs name, so that every instance name stays unique.
@@ -187,16 +310,32 @@ void build_sysfs_view(const std::string& root, reg_key& hklm) {
     std::map<std::string, int> uses;
     for (const auto& [name, device] : devices)
         if (usable_serial(device.serial)) ++uses[instance_id(device)];
+    const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (const auto& [name, device] : devices) {
         const bool by_serial = usable_serial(device.serial) && uses[instance_id(device)] == 1;
         const std::string instance = by_serial ? device.serial : device.sys_name;
         // Only a device with one port can be that port; the class files are
         // read for those alone.
-        const bool is_port = device.ports.size() == 1 && single_function(root, device);
+        const bool is_port = device.ports.size() == 1 && single_function(bus, device);
         add_instance(usb, device.vid_pid, instance, is_port ? ports_class_guid : usb_class_guid,
-                     is_port ? device.ports.front().second : std::string(), serialcomm);
+                     is_port ? device.ports.front().tty : std::string(), serialcomm);
         if (is_port) continue;
-        for (const auto& [mi, tty] : device.ports)
-            add_instance(usb, device.vid_pid + "&MI_" + mi, instance, ports_class_guid, tty, serialcomm);
+        // Each interface is a function; an interface with several ports
+        // gives each its own instance, named after its number there.
+        std::map<unsigned, std::vector<std::string>> interfaces;
+        for (const tty_port& port : device.ports) interfaces[port.interface].push_back(port.tty);
+        for (auto& [number, ttys] : interfaces) {
+            char mi[8];
+            std::snprintf(mi, sizeof mi, "&MI_%02X", number);
+            if (ttys.size() == 1) {
+                add_instance(usb, device.vid_pid + mi, instance, ports_class_guid, ttys.front(), serialcomm);
+                continue;
+            }
+            for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
+                add_instance(usb, device.vid_pid + mi, instance + '&' + std::to_string(port), ports_class_guid, tty,
+                             serialcomm);
+        }
     }
+    if (bus >= 0) ::close(bus);
+    ::close(root);
 }

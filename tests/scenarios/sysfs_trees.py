@@ -2,7 +2,7 @@
 devices under devices/pci0000:00/0000:00:14.0/usbN, links to them from
 bus/usb/devices and class/tty, `device` and `subsystem` links, and attribute
 files in the kernel's formats (idVendor %04x, bNumInterfaces %2d,
-bInterfaceNumber %02x)."""
+bInterfaceNumber %02x, uevent's PRODUCT=%x/%x/%x and TYPE=%d/%d/%d)."""
 import os
 
 HC = "devices/pci0000:00/0000:00:14.0"
@@ -24,14 +24,23 @@ def link(root, path, target):
 class Tree:
     def __init__(self, root):
         self.root = root
+        self.devices = 0
         for d in ("bus/usb/devices", "bus/usb-serial/devices", "bus/platform/devices", "class/tty"):
             os.makedirs(os.path.join(root, d), exist_ok=True)
 
-    def device(self, parent, name, vid, pid, interfaces, device_class=0, serial=None):
+    def device(self, parent, name, vid, pid, interfaces, device_class=0, serial=None, uevent=True):
         """A USB device directory under `parent` (a path under the root);
-        returns its path. `interfaces` is a list of interface classes."""
+        returns its path. `interfaces` is a list of interface classes. A
+        copied tree may lack `uevent`: uevent=False leaves it out."""
         path = f"{parent}/{name}"
         full = os.path.join(self.root, path)
+        if uevent:
+            self.devices += 1
+            bus = int(name[3:] if name.startswith("usb") else name.split("-")[0])
+            write(f"{full}/uevent",
+                  f"MAJOR=189\nMINOR={self.devices}\nDEVNAME=bus/usb/{bus:03d}/{self.devices:03d}\n"
+                  f"DEVTYPE=usb_device\nDRIVER=usb\nPRODUCT={vid:x}/{pid:x}/100\nTYPE={device_class}/0/0\n"
+                  f"BUSNUM={bus:03d}\nDEVNUM={self.devices:03d}\n")
         write(f"{full}/idVendor", f"{vid:04x}\n")
         write(f"{full}/idProduct", f"{pid:04x}\n")
         write(f"{full}/bNumInterfaces", f"{len(interfaces):2d}\n")
@@ -59,10 +68,11 @@ class Tree:
         link(self.root, f"{node}/subsystem", "class/tty")
         link(self.root, f"class/tty/{tty}", node)
 
-    def usb_serial(self, device, number, tty):
+    def usb_serial(self, device, number, tty, port_number=0):
         """A usb-serial port device and its tty under interface `number`."""
         iface = f"{device}/{os.path.basename(device)}:1.{number}"
         port = f"{iface}/{tty}"
+        write(os.path.join(self.root, port, "port_number"), f"{port_number}\n")
         link(self.root, f"{port}/subsystem", "bus/usb-serial")
         link(self.root, f"bus/usb-serial/devices/{tty}", port)
         node = f"{port}/tty/{tty}"
@@ -71,6 +81,14 @@ class Tree:
         link(self.root, f"{node}/subsystem", "class/tty")
         link(self.root, f"class/tty/{tty}", node)
 
+
+
+def relink_absolute(root, path):
+    """Makes the link at root/path absolute, as a copied tree may have it."""
+    full = os.path.join(root, path)
+    target = os.path.realpath(full)
+    os.remove(full)
+    os.symlink(target, full)
 
 
 def other_ttys(root):
@@ -89,7 +107,8 @@ def mixed(root):
     usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09, serial="0000:00:14.0")
     board = t.device(usb1, "1-1", 0x1A2B, 0x3C4D, [0x02, 0x0A], device_class=0x02, serial="A1B2C3")
     t.acm(board, 0, "ttyACM0")
-    ftdi = t.device(usb1, "1-2", 0x0403, 0x6001, [0xFF], serial="FT1")
+    # Copied without its uevent: read through the ID and class files.
+    ftdi = t.device(usb1, "1-2", 0x0403, 0x6001, [0xFF], serial="FT1", uevent=False)
     t.usb_serial(ftdi, 0, "ttyUSB0")
     dual = t.device(usb1, "1-3", 0x0403, 0x6010, [0xFF, 0xFF], serial="FT2P")
     t.usb_serial(dual, 0, "ttyUSB1")
@@ -134,6 +153,8 @@ def broken(root):
     half = t.device(usb1, "1-4", 0x0403, 0x6001, [0xFF], serial="HALF")
     t.usb_serial(half, 0, "ttyUSB0")
     os.remove(os.path.join(root, f"{half}/1-4:1.0/bInterfaceNumber"))
+    # Linked in another form than the kernel's, so that it is followed.
+    relink_absolute(root, "class/tty/ttyUSB0")
     os.symlink("../../devices/gone/tty/ttyUSB9", os.path.join(root, "class/tty/ttyUSB9"))
     os.symlink("ttyLOOP", os.path.join(root, "class/tty/ttyLOOP"))
 
@@ -148,7 +169,19 @@ def case_twins(root):
         t.usb_serial(adapter, 0, f"ttyUSB{port}")
 
 
-TREES = {"mixed": mixed, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
+def modem(root):
+    """A modem with two usb-serial ports on one interface (the driver's
+    port_number 0 and 1), no serial number, and one of its ttys linked in
+    another form than the kernel's."""
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09)
+    sierra = t.device(usb1, "1-2", 0x1199, 0x0025, [0xFF, 0xFF])
+    t.usb_serial(sierra, 0, "ttyUSB3", port_number=1)
+    t.usb_serial(sierra, 0, "ttyUSB2", port_number=0)
+    relink_absolute(root, "class/tty/ttyUSB3")
+
+
+TREES = {"mixed": mixed, "modem": modem, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
 
 
 def build(name, root):
