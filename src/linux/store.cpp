@@ -1,6 +1,8 @@
 #include "linux/store.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 WCHAR fold_char(WCHAR c) {
     const bool ascii = c >= u'a' && c <= u'z';
@@ -12,15 +14,22 @@ WCHAR fold_char(WCHAR c) {
     return c;
 }
 
-wtext fold_name(wview name) {
-    wtext folded(name);
-    for (WCHAR& c : folded) c = fold_char(c);
-    return folded;
-}
-
 bool name_less::operator()(wview a, wview b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](WCHAR x, WCHAR y) { return fold_char(x) < fold_char(y); });
+    // Names mostly share long prefixes (serial numbers, VID_xxxx&PID_):
+    // equal units need no folding.
+    const std::size_t common = std::min(a.size(), b.size());
+    std::size_t i = 0;
+    for (std::uint64_t x, y; i + 4 <= common; i += 4) {
+        std::memcpy(&x, a.data() + i, sizeof x);
+        std::memcpy(&y, b.data() + i, sizeof y);
+        if (x != y) break;
+    }
+    for (; i < common; ++i) {
+        if (a[i] == b[i]) continue;
+        const WCHAR x = fold_char(a[i]), y = fold_char(b[i]);
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
 }
 
 reg_key* find_child(reg_key& parent, wview name) {
@@ -28,16 +37,25 @@ reg_key* find_child(reg_key& parent, wview name) {
     return it == parent.children.end() ? nullptr : it->second.get();
 }
 
+namespace {
+
+// The entry of `map` called `name`, created from `make()` when missing; one
+// descent of the tree either way.
+template <typename Map, typename Make>
+typename Map::iterator find_or_add(Map& map, wview name, Make make) {
+    auto it = map.lower_bound(name);
+    if (it == map.end() || map.key_comp()(name, it->first)) it = map.emplace_hint(it, wtext(name), make());
+    return it;
+}
+
+}  // namespace
+
 reg_key& child(reg_key& parent, wview name) {
-    auto it = parent.children.find(name);
-    if (it == parent.children.end()) it = parent.children.emplace(wtext(name), std::make_unique<reg_key>()).first;
-    return *it->second;
+    return *find_or_add(parent.children, name, [] { return std::make_unique<reg_key>(); })->second;
 }
 
 void set_value(reg_key& key, wview name, reg_value value) {
-    const auto it = key.values.find(name);
-    if (it == key.values.end()) key.values.emplace(wtext(name), std::move(value));
-    else it->second = std::move(value);
+    find_or_add(key.values, name, [] { return reg_value{}; })->second = std::move(value);
 }
 
 std::vector<BYTE> string_bytes(wview text) {

@@ -34,7 +34,6 @@ inline constexpr std::size_t max_key_depth = 512;
 // Upper-cases the letters Windows folds when it compares registry names
 // (ASCII, Latin-1, Greek and Cyrillic).
 WCHAR fold_char(WCHAR c);
-wtext fold_name(wview name);
 
 // The child called `name`, or null.
 reg_key* find_child(reg_key& parent, wview name);

@@ -24,7 +24,7 @@ struct open_key {
 struct registry_state {
     std::unique_ptr<reg_key> hklm;
     open_key root;                   // HKEY_LOCAL_MACHINE
-    std::set<wtext> ports;           // the ports that exist now, folded
+    std::set<wtext, name_less> ports;  // the ports that exist now
     std::unordered_set<open_key*> handles;
 };
 
@@ -45,15 +45,15 @@ LSTATUS find_path(reg_key* key, wview path, reg_key*& found) {
 }
 
 // The data of the SERIALCOMM values, which name the ports that exist now.
-std::set<wtext> serialcomm_ports(reg_key& hklm) {
-    std::set<wtext> names;
+std::set<wtext, name_less> serialcomm_ports(reg_key& hklm) {
+    std::set<wtext, name_less> names;
     reg_key* map = nullptr;
     if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
     for (const auto& [name, value] : map->values) {
         if (value.type != REG_SZ) continue;
         const wtext text =
             from_utf16le(std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size()));
-        names.insert(fold_name(text.c_str()));
+        names.insert(wtext(text.c_str()));
     }
     return names;
 }
@@ -185,7 +185,7 @@ BOOL GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize
         last_error = ERROR_INSUFFICIENT_BUFFER;
         return 0;
     }
-    if (!state().ports.count(fold_name(lpszName))) {
+    if (!state().ports.count(wview(lpszName))) {
         last_error = ERROR_INVALID_PARAMETER;
         return 0;
     }
