@@ -18,6 +18,8 @@ import gen  # noqa: E402
 NATIVE = os.path.join(TOP, "build/native/portsift")
 WIN32 = os.path.join(TOP, "build/win32/portsift.exe")
 NOOP = os.path.join(TOP, "build/win32/bench_noop.exe")
+FLOOR = os.path.join(TOP, "build/bench/floor")
+LIBSERIALPORT = os.path.join(TOP, "build/bench/libserialport")
 PYTHON = "/usr/bin/python3"
 
 
@@ -75,19 +77,24 @@ def exports(workdir, sizes):
 
 
 def sysfs(workdir, counts):
-    print("\n## sysfs trees (Linux program on its own `/sys`, against pyserial)\n")
+    print("\n## sysfs trees (Linux program on its own `/sys`, against the floor and its peers)\n")
     namespaced = subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0
-    print("| USB serial devices | portsift ms | pyserial `list_ports -v` ms | `true` ms | pyserial / portsift | "
-          "portsift / `true` |")
-    print("|---:|---:|---:|---:|---:|---:|")
+    programs = [("portsift", NATIVE), ("floor", FLOOR), ("libserialport", LIBSERIALPORT),
+                ("pyserial", f"{PYTHON} -m serial.tools.list_ports -v"), ("true", "true")]
+    print("| USB serial devices | " + " | ".join(f"{name} ms" for name, _ in programs) +
+          " | portsift / floor | libserialport / portsift | pyserial / portsift | portsift µs per device |")
+    print("|---:|" + "---:|" * (len(programs) + 4))
+    first = None
     for n in counts:
         root = os.path.join(workdir, f"sys-{n}")
         ttys = gen.sysfs_tree(root, n)
-        listed = subprocess.run([NATIVE], env=dict(os.environ, PORTSIFT_SYSFS=root), capture_output=True, text=True)
+        env = dict(os.environ, PORTSIFT_SYSFS=root)
+        listed = subprocess.run([NATIVE], env=env, capture_output=True, text=True)
         assert len(listed.stdout.splitlines()) == n, listed
+        assert subprocess.run([FLOOR], env=env, capture_output=True, text=True).stdout == listed.stdout
         if not namespaced:
-            (t,) = hyperfine([NATIVE], env=dict(os.environ, PORTSIFT_SYSFS=root))
-            print(f"| {n} | {ms(t[0])} | (no mount namespace) | | | |")
+            (t,) = hyperfine([NATIVE], env=env)
+            print(f"| {n} | {ms(t[0])} | (no mount namespace) |")
             continue
         # In a private mount namespace the tree is /sys, and /dev holds a node
         # name for each tty, which is where pyserial starts looking.
@@ -96,18 +103,25 @@ def sysfs(workdir, counts):
         with open(script, "w") as f:
             f.write("set -e\nmount --bind {0} /sys\nmount -t tmpfs none /dev\nmknod -m 666 /dev/null c 1 3\n"
                     "cd /dev && touch {1}\n".format(root, " ".join(ttys)))
-            f.write(f"{PYTHON} -m serial.tools.list_ports -v | grep -c '^/dev/ttyACM' > {out}.count || true\n")
-            f.write(f"hyperfine -N --style none --warmup 3 --min-runs 10 --export-json {out} "
-                    f"'{NATIVE}' '{PYTHON} -m serial.tools.list_ports -v' 'true' > /dev/null\n")
+            for name, command in programs[2:4]:
+                f.write(f"{command} 2>/dev/null | grep -c '/dev/ttyACM' > {out}.{name} || true\n")
+            f.write(f"hyperfine -N --style none --warmup 5 --min-runs 30 --export-json {out} "
+                    + " ".join(f"'{command}'" for _, command in programs) + " > /dev/null\n")
         env = dict(os.environ)
         env.pop("PORTSIFT_SYSFS", None)
         env.pop("PORTSIFT_REGISTRY", None)
         subprocess.run(["unshare", "-m", "sh", script], env=env, check=True)
-        seen = int(open(out + ".count").read() or 0)
-        assert seen == n, f"pyserial listed {seen} of {n} ports"
-        mine, pys, floor = [(r["mean"], r["stddev"]) for r in json.load(open(out))["results"]]
-        print(f"| {n} | {ms(mine[0])} | {ms(pys[0])} | {ms(floor[0])} | {pys[0] / mine[0]:.1f} | "
-              f"{mine[0] / floor[0]:.2f} |")
+        for name, _ in programs[2:4]:
+            seen = int(open(f"{out}.{name}").read() or 0)
+            assert seen == n, f"{name} listed {seen} of {n} ports"
+        times = {name: r["median"] for (name, _), r in zip(programs, json.load(open(out))["results"])}
+        mine = times["portsift"]
+        first = first or (n, mine)
+        per_device = f"{(mine - first[1]) / (n - first[0]) * 1e6:.1f}" if n > first[0] else "–"
+        print(f"| {n} | " + " | ".join(ms(times[name]) for name, _ in programs) +
+              f" | {mine / times['floor']:.2f} | {times['libserialport'] / mine:.2f} | "
+              f"{times['pyserial'] / mine:.1f} | {per_device} |")
+    print("\nMedians. µs per device: (portsift at N − portsift at the smallest N) / the difference in N.")
 
 
 def wine(workdir, n):
@@ -154,7 +168,7 @@ def main():
     sizes = [100, 1000, 10000, 100000]
     counts = [1, 10, 100, 1000]
     if "--quick" in sys.argv:
-        sizes, counts = [100, 1000], [1, 10]
+        sizes, counts = [100, 1000], [10, 100]
     only = [a.split("=", 1)[1] for a in sys.argv if a.startswith("--only=")]
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
                platform.machine())

@@ -32,6 +32,7 @@ struct usb_device {
     std::optional<unsigned> device_class;  // from uevent; none until read
     std::string serial;
     std::vector<tty_port> ports;
+    std::string instance_id;  // VID_x&PID_y\SERIAL upper-cased, for a usable serial
 };
 
 // A number of at most 8 digits in `base`, not above `max`; none otherwise.
@@ -77,9 +78,10 @@ std::optional<std::string> link_target(int dir, const std::string& path) {
 
 std::string last_component(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-std::string hex4(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value);
+// `value` as `digits` upper-case hex digits, as Windows writes IDs.
+std::string hex(unsigned value, int digits) {
+    std::string text(static_cast<std::size_t>(digits), '0');
+    for (auto i = static_cast<std::size_t>(digits); i-- > 0; value >>= 4) text[i] = "0123456789ABCDEF"[value & 0xF];
     return text;
 }
 
@@ -144,7 +146,7 @@ std::optional<usb_device> read_device(int devices, std::string name) {
         vid = *v, pid = *p;
         device.device_class.reset();
     }
-    device.vid_pid = "VID_" + hex4(vid) + "&PID_" + hex4(pid);
+    device.vid_pid = "VID_" + hex(vid, 4) + "&PID_" + hex(pid, 4);
     device.serial = read_attr(devices, name + "/serial").value_or("");
     device.sys_name = std::move(name);
     return device;
@@ -304,15 +306,16 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
     // sysfs name, so that every instance name stays unique.
     const auto instance_id = [](const usb_device& device) {
         std::string id = device.vid_pid + '\\' + device.serial;
-        for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : id)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
         return id;
     };
     std::map<std::string, int> uses;
-    for (const auto& [name, device] : devices)
-        if (usable_serial(device.serial)) ++uses[instance_id(device)];
+    for (auto& [name, device] : devices)
+        if (usable_serial(device.serial)) ++uses[device.instance_id = instance_id(device)];
     const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (const auto& [name, device] : devices) {
-        const bool by_serial = usable_serial(device.serial) && uses[instance_id(device)] == 1;
+        const bool by_serial = !device.instance_id.empty() && uses[device.instance_id] == 1;
         const std::string instance = by_serial ? device.serial : device.sys_name;
         // Only a device with one port can be that port; the class files are
         // read for those alone.
@@ -325,8 +328,7 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         std::map<unsigned, std::vector<std::string>> interfaces;
         for (const tty_port& port : device.ports) interfaces[port.interface].push_back(port.tty);
         for (auto& [number, ttys] : interfaces) {
-            char mi[8];
-            std::snprintf(mi, sizeof mi, "&MI_%02X", number);
+            const std::string mi = "&MI_" + hex(number, 2);
             if (ttys.size() == 1) {
                 add_instance(usb, device.vid_pid + mi, instance, ports_class_guid, ttys.front(), serialcomm);
                 continue;

@@ -34,9 +34,11 @@ class Tree:
         copied tree may lack `uevent`: uevent=False leaves it out."""
         path = f"{parent}/{name}"
         full = os.path.join(self.root, path)
+        self.devices += 1
+        bus = int(name[3:] if name.startswith("usb") else name.split("-")[0])
+        write(f"{full}/busnum", f"{bus}\n")
+        write(f"{full}/devnum", f"{self.devices}\n")
         if uevent:
-            self.devices += 1
-            bus = int(name[3:] if name.startswith("usb") else name.split("-")[0])
             write(f"{full}/uevent",
                   f"MAJOR=189\nMINOR={self.devices}\nDEVNAME=bus/usb/{bus:03d}/{self.devices:03d}\n"
                   f"DEVTYPE=usb_device\nDRIVER=usb\nPRODUCT={vid:x}/{pid:x}/100\nTYPE={device_class}/0/0\n"
