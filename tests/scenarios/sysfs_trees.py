@@ -183,7 +183,20 @@ def modem(root):
     relink_absolute(root, "class/tty/ttyUSB3")
 
 
-TREES = {"mixed": mixed, "modem": modem, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
+def three_devices(root):
+    """Three boards, two of them sharing a VID, and a composite device's
+    function, which the completions leave out."""
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09)
+    for port, (vid, pid, serial) in enumerate(((0x1A2B, 0x3C4D, "A1"), (0x1A2B, 0x5E6F, "B2"),
+                                               (0x0403, 0x6001, "FT1")), start=1):
+        board = t.device(usb1, f"1-{port}", vid, pid, [0x02, 0x0A], device_class=0x02, serial=serial)
+        t.acm(board, 0, f"ttyACM{port}")
+    pico = t.device(usb1, "1-4", 0x2E8A, 0x000A, [0x02, 0x0A, 0xFF], device_class=0xEF, serial="E661")
+    t.acm(pico, 0, "ttyACM4")
+
+
+TREES = {"mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
 
 
 def build(name, root):
