@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -98,7 +96,8 @@ bool usable_serial(const std::string& serial) {
 // the communications class (02); otherwise one per interface (MI_nn).
 bool single_function(int devices, const usb_device& device) {
     const std::string dir = device.sys_name + '/';
-    const auto device_class = device.device_class ? device.device_class : number_attr(devices, dir + "bDeviceClass", 16, 0xFF);
+    const auto device_class =
+        device.device_class ? device.device_class : number_attr(devices, dir + "bDeviceClass", 16, 0xFF);
     if (device_class == 0x02u) return true;
     const std::string count = read_attr(devices, dir + "bNumInterfaces").value_or("");
     const std::size_t digits = count.find_first_not_of(' ');
