@@ -294,6 +294,8 @@ void add_instance(reg_key& usb, const std::string& key_name, const std::string& 
 }  // namespace
 
 void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
+    // A root we may list but not enter is as unreadable as a missing one.
+    if (::access(root_path.c_str(), R_OK | X_OK) != 0) return;
     const int root = ::open(root_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root < 0) return;
     reg_key& usb = usb_root(hklm);
