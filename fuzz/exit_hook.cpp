@@ -11,7 +11,7 @@ void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
     (stream == out_stream::standard_error ? collected.err : collected.out) += to_utf8(wview(text, count));
 }
 
-void end_process(int status) { throw process_end{status}; }
+void exit_process(int status) { throw process_end{status}; }
 
 run_output take_output() {
     run_output taken = std::move(collected);

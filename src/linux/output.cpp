@@ -15,4 +15,4 @@ void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
 // The stand-in's port queries need nothing loaded.
 void prepare_port_query() {}
 
-void end_process(int status) { std::exit(status); }
+void exit_process(int status) { std::exit(status); }

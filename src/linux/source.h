@@ -15,3 +15,7 @@ std::unique_ptr<reg_key> load_registry();
 // load_registry() gives on first use; every key still open is closed. For
 // harnesses that run the program many times in one process.
 void replace_registry(std::unique_ptr<reg_key> hklm);
+
+// Drops the tree and closes every key still open: the next open under
+// HKEY_LOCAL_MACHINE loads it afresh from its source.
+void forget_registry();

@@ -116,6 +116,14 @@ void replace_registry(std::unique_ptr<reg_key> hklm) {
     st.ports = serialcomm_ports(*st.hklm);
 }
 
+void forget_registry() {
+    registry_state& st = raw_state();
+    for (open_key* key : st.handles) delete key;
+    st.handles.clear();
+    st.hklm.reset();
+    st.ports.clear();
+}
+
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     open_key* parent = resolve(hKey);
     if (!parent || !phkResult) return ERROR_INVALID_HANDLE;

@@ -1,5 +1,6 @@
 #include "main/main.h"
 
+#include "options/options.h"
 #include "report/report.h"
 #include "report/text.h"
 #include "walk/walk.h"
@@ -36,12 +37,19 @@ void parse_args(int argc, const WCHAR* const* argv, scan_ctx& ctx) {
     }
 }
 
-int portsift_main(int argc, const WCHAR* const* argv) {
-    scan_ctx ctx{};
-    parse_args(argc, argv, ctx);
+void scan_root(scan_ctx& ctx) {
     ctx.status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\USB"), 0, KEY_READ,
                                &ctx.usb_key);
     if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:149:RegOpenKeyEx(Enum\\USB key)"), ctx.status);
     scan_devices(ctx);
+}
+
+int portsift_main(int argc, const WCHAR* const* argv) {
+    // A command line that starts with an option is read by the options'
+    // own layer; every other one runs as it always has.
+    if (argc > 1 && is_option(argv[1])) return run_with_options(argc, argv);
+    scan_ctx ctx{};
+    parse_args(argc, argv, ctx);
+    scan_root(ctx);
     return 0;
 }

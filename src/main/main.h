@@ -10,6 +10,10 @@ void parse_args(int argc, const WCHAR* const* argv, scan_ctx& ctx);
 // Prints the usage text with the program's name and ends the run with status 1.
 [[noreturn]] void usage(const WCHAR* program);
 
+// Opens the USB device tree into `usb_key` and walks it; a failure to open
+// it ends the run with status 2. The root key is left open.
+void scan_root(scan_ctx& ctx);
+
 // The whole run: returns 0 when the walk finishes; every other status ends
 // the process where its condition is found.
 int portsift_main(int argc, const WCHAR* const* argv);

@@ -23,4 +23,14 @@ void write_text(out_stream stream, const WCHAR* text, std::size_t count);
 void prepare_port_query();
 
 // Ends the process with `status`, flushing standard output first.
-[[noreturn]] void end_process(int status);
+[[noreturn]] void exit_process(int status);
+
+// Waiting for a device to come (--wait). watch_changes starts watching the
+// system's record of the devices; it is called once, before the first try,
+// so that a change during a try is not missed. wait_for_change blocks until
+// the system reports a change there or `milliseconds` pass. It returns false
+// when nothing the next try would read can have changed (a registry export
+// whose size and modification time are the same); otherwise true, with the
+// registry calls set to read the system afresh on the next open.
+void watch_changes();
+bool wait_for_change(unsigned milliseconds);

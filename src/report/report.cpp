@@ -6,6 +6,8 @@
 
 namespace {
 
+held_run* holding = nullptr;
+
 wtext format_text(const WCHAR* format, std::va_list args) {
     static const WCHAR null_text[] = TEXT("(null)");
     wtext out;
@@ -31,7 +33,12 @@ wtext format_text(const WCHAR* format, std::va_list args) {
 }
 
 void print_to(out_stream stream, const WCHAR* format, std::va_list args) {
-    const wtext text = format_text(format, args);
+    wtext text = format_text(format, args);
+    if (holding) {
+        holding->printed = holding->printed || (stream == out_stream::standard_output && !text.empty());
+        holding->writes.emplace_back(stream, std::move(text));
+        return;
+    }
     write_text(stream, text.data(), text.size());
 }
 
@@ -74,4 +81,15 @@ void fail(const WCHAR* tag) {
 void fail_status(const WCHAR* tag, LONG status) {
     SetLastError(static_cast<DWORD>(status));
     fail(tag);
+}
+
+void end_process(int status) {
+    if (holding) throw run_end{status};
+    exit_process(status);
+}
+
+void hold_output(held_run* held) { holding = held; }
+
+void replay(const held_run& held) {
+    for (const auto& [stream, text] : held.writes) write_text(stream, text.data(), text.size());
 }

@@ -4,6 +4,10 @@
 
 #include "registry/platform.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 // Wide formatted output: "%s" takes a wide string (null prints "(null)"),
 // "%ld" a long, "%%" a percent sign. Standard error is flushed at once.
 void print_err(const WCHAR* format, ...);
@@ -21,3 +25,26 @@ int report_error(const WCHAR* tag);
 // the run with status 2. Registry calls return their status rather than
 // setting the last error, so it is set here for the report to carry.
 [[noreturn]] void fail_status(const WCHAR* tag, LONG status);
+
+// Ends the run with `status`: the process ends, standard output flushed;
+// inside a held run (below), the run does, by throwing `run_end`.
+[[noreturn]] void end_process(int status);
+
+// What a held run wrote, in order, and how it ended.
+struct held_run {
+    std::vector<std::pair<out_stream, std::basic_string<WCHAR>>> writes;
+    bool printed = false;  // something went to standard output
+};
+
+struct run_end {
+    int status;
+};
+
+// While `held` is set, print_err and print_out add their text to it in place
+// of writing it, and end_process throws run_end in place of ending the
+// process; null ends the hold. For the options that try the walk more than
+// once or print its outcome in another form.
+void hold_output(held_run* held);
+
+// Writes what a held run wrote, as it would have been written.
+void replay(const held_run& held);

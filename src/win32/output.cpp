@@ -44,4 +44,4 @@ void prepare_port_query() {
     SetLastError(saved);
 }
 
-void end_process(int status) { std::exit(status); }
+void exit_process(int status) { std::exit(status); }

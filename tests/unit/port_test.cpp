@@ -40,7 +40,9 @@ void prepare_port_query() {}
 void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
     if (stream == out_stream::standard_error) error_output += to_utf8(wview(text, count));
 }
-void end_process(int status) { throw process_end{status}; }
+void exit_process(int status) { throw process_end{status}; }
+void watch_changes() {}
+bool wait_for_change(unsigned) { return false; }
 
 namespace {
 

@@ -1,0 +1,121 @@
+// Waiting for device changes on Linux: the kernel's device events on a
+// NETLINK_KOBJECT_UEVENT socket (multicast group 1, which needs no
+// privileges), and an export's size and times for a registry export.
+#include "linux/source.h"
+#include "registry/platform.h"
+
+#include <linux/netlink.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <algorithm>
+#include <string_view>
+
+namespace {
+
+int uevents = -1;
+const char* export_path = nullptr;
+
+// What tells that an export was written again.
+struct file_state {
+    bool exists;
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    timespec modified, changed;
+};
+file_state last_export{};
+
+file_state export_state(const char* path) {
+    struct stat info {};
+    if (::stat(path, &info) != 0) return file_state{};
+    return file_state{true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool same_time(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool same_file(const file_state& a, const file_state& b) {
+    if (!a.exists || !b.exists) return a.exists == b.exists;
+    return a.device == b.device && a.inode == b.inode && a.size == b.size && same_time(a.modified, b.modified) &&
+           same_time(a.changed, b.changed);
+}
+
+long long now_ms() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+// An event from the kernel about a USB device, a USB serial port or a tty:
+// "ACTION@DEVPATH" and then KEY=VALUE fields, each ended by a NUL.
+bool is_port_event(std::string_view message) {
+    for (std::size_t at = 0; at < message.size();) {
+        const std::size_t end = std::min(message.find('\0', at), message.size());
+        const std::string_view field = message.substr(at, end - at);
+        if (field == "SUBSYSTEM=usb" || field == "SUBSYSTEM=usb-serial" || field == "SUBSYSTEM=tty") return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+// Reads every event queued now; true when one of them concerns ports. A
+// queue that overflowed may have lost one, so it counts as one.
+bool drain_events() {
+    bool relevant = false;
+    char buffer[8192];
+    for (;;) {
+        sockaddr_nl sender{};
+        socklen_t length = sizeof sender;
+        const ssize_t got = ::recvfrom(uevents, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &length);
+        if (got < 0) return relevant || errno == ENOBUFS;
+        // Only the kernel's own events; another process may send to the group.
+        if (sender.nl_pid == 0 && is_port_event(std::string_view(buffer, static_cast<std::size_t>(got))))
+            relevant = true;
+    }
+}
+
+}  // namespace
+
+void watch_changes() {
+    const char* path = std::getenv("PORTSIFT_REGISTRY");
+    if (path && *path) {
+        // An export has no events: it is looked at again at each interval.
+        export_path = path;
+        last_export = export_state(path);
+        return;
+    }
+    uevents = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
+    if (uevents < 0) return;
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = 1;
+    if (::bind(uevents, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        // Without events, the interval alone brings each new try.
+        ::close(uevents);
+        uevents = -1;
+    }
+}
+
+bool wait_for_change(unsigned milliseconds) {
+    const long long until = now_ms() + milliseconds;
+    if (export_path) {
+        for (long long left; (left = until - now_ms()) > 0;) ::poll(nullptr, 0, static_cast<int>(left));
+        const file_state now = export_state(export_path);
+        if (same_file(now, last_export)) return false;
+        last_export = now;
+        forget_registry();
+        return true;
+    }
+    for (long long left; (left = until - now_ms()) > 0;) {
+        pollfd socket{uevents, POLLIN, 0};
+        // A negative descriptor is ignored: then this only sleeps.
+        if (::poll(&socket, 1, static_cast<int>(left)) > 0 && drain_events()) break;
+    }
+    forget_registry();
+    return true;
+}

@@ -1,0 +1,76 @@
+#include "options/options.h"
+
+#include "main/main.h"
+#include "report/report.h"
+#include "report/text.h"
+#include "wait/wait.h"
+
+#include <vector>
+
+namespace {
+
+constexpr unsigned max_wait_ms = 86400 * 1000;
+
+// A decimal number of seconds from 0 to 86400 with at most three decimals,
+// in milliseconds; false for anything else.
+bool parse_seconds(wview text, unsigned& ms) {
+    const std::size_t point = text.find(u'.');
+    const wview whole = text.substr(0, point);
+    const wview fraction = point == wview::npos ? wview() : text.substr(point + 1);
+    if (whole.empty() || (point != wview::npos && (fraction.empty() || fraction.size() > 3))) return false;
+    unsigned long long value = 0;
+    for (WCHAR c : whole) {
+        if (c < u'0' || c > u'9') return false;
+        value = value * 10 + static_cast<unsigned>(c - u'0');
+        if (value > max_wait_ms / 1000) return false;
+    }
+    unsigned long long scale = 100, thousandths = 0;
+    for (WCHAR c : fraction) {
+        if (c < u'0' || c > u'9') return false;
+        thousandths += static_cast<unsigned>(c - u'0') * scale;
+        scale /= 10;
+    }
+    value = value * 1000 + thousandths;
+    if (value > max_wait_ms) return false;
+    ms = static_cast<unsigned>(value);
+    return true;
+}
+
+}  // namespace
+
+bool is_option(const WCHAR* arg) { return wview(arg) == TEXT("--wait") || wview(arg) == TEXT("--json"); }
+
+int read_options(int argc, const WCHAR* const* argv, run_options& options) {
+    int next = 1;
+    while (next < argc && is_option(argv[next])) {
+        if (wview(argv[next]) == TEXT("--json")) {
+            if (options.json) usage(argv[0]);
+            options.json = true;
+            ++next;
+            continue;
+        }
+        if (options.wait_text || next + 1 >= argc || !parse_seconds(argv[next + 1], options.wait_ms))
+            usage(argv[0]);
+        options.wait_text = argv[next + 1];
+        next += 2;
+    }
+    return next;
+}
+
+int run_with_options(int argc, const WCHAR* const* argv) {
+    run_options options{};
+    const int first = read_options(argc, argv, options);
+    // The rest is read as a whole command line, under the program's name.
+    std::vector<const WCHAR*> rest{argv[0]};
+    rest.insert(rest.end(), argv + first, argv + argc);
+    rest.push_back(nullptr);
+    scan_ctx ctx{};
+    parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
+    held_run held;
+    const int status = options.wait_text ? wait_for_port(ctx, options.wait_ms, held) : try_scan(ctx, held);
+    replay(held);
+    if (status == wait_timed_out)
+        print_err(TEXT("No matching port appeared within %s seconds.\n"), options.wait_text);
+    if (status != 0) end_process(status);
+    return 0;
+}

@@ -1,0 +1,44 @@
+#include "wait/wait.h"
+
+#include "main/main.h"
+
+#include <algorithm>
+#include <chrono>
+
+int try_scan(scan_ctx& ctx, held_run& held) {
+    held = held_run{};
+    hold_output(&held);
+    int status = 0;
+    try {
+        scan_root(ctx);
+    } catch (const run_end& end) {
+        status = end.status;
+    }
+    hold_output(nullptr);
+    // Statuses 0, 10 and 11 come after the root was opened; 11 leaves the
+    // device key open too. After status 2 the process ends.
+    if (status == 11) RegCloseKey(ctx.dev_key);
+    if (status == 0 || status == 10 || status == 11) RegCloseKey(ctx.usb_key);
+    return status;
+}
+
+int wait_for_port(scan_ctx& ctx, unsigned wait_ms, held_run& held) {
+    using clock = std::chrono::steady_clock;
+    watch_changes();
+    const auto deadline = clock::now() + std::chrono::milliseconds(wait_ms);
+    for (bool fresh = true;;) {
+        if (fresh) {
+            const int status = try_scan(ctx, held);
+            // Not attached yet: no such device key, no such instance, or
+            // no line. Anything else ends the wait with this try.
+            const bool absent = status == 10 || status == 11 || (status == 0 && !held.printed);
+            if (!absent) return status;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+        if (left.count() <= 0) {
+            held = held_run{};
+            return wait_timed_out;
+        }
+        fresh = wait_for_change(static_cast<unsigned>(std::min<long long>(left.count(), safety_interval_ms)));
+    }
+}

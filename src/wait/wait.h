@@ -1,0 +1,24 @@
+// Trying the walk until a port comes: each try runs the whole walk with its
+// output held, and ends where the walk would end the process.
+#pragma once
+
+#include "main/scan_ctx.h"
+#include "report/report.h"
+
+// The exit status when the wait is over without a line.
+inline constexpr int wait_timed_out = 12;
+
+// How often a wait tries again without word of a change, in milliseconds.
+inline constexpr unsigned safety_interval_ms = 100;
+
+// Opens the root and walks it once, with the filters in `ctx`; what it
+// writes goes to `held`. Returns the status the run would have ended with.
+// The keys a run ends on are closed, where the process end would release
+// them.
+int try_scan(scan_ctx& ctx, held_run& held);
+
+// Tries at once, then after every change the system reports and at least
+// every safety interval, until a try prints a line or ends with a failure
+// report; returns its status with its output in `held`. When `wait_ms`
+// pass first, returns wait_timed_out with `held` empty.
+int wait_for_port(scan_ctx& ctx, unsigned wait_ms, held_run& held);

@@ -1,0 +1,64 @@
+// Waiting for device changes on Windows: a port's driver adds its value to
+// SERIALCOMM when the port comes, and a device's first attach creates its
+// keys under Enum\USB. Each key signals an event when it changes.
+#include "registry/platform.h"
+
+namespace {
+
+struct watched_key {
+    const WCHAR* path;
+    BOOL subtree;
+    HKEY key;
+    HANDLE event;
+};
+
+watched_key watched[] = {
+    {L"HARDWARE\\DEVICEMAP\\SERIALCOMM", FALSE, nullptr, nullptr},
+    {L"SYSTEM\\CurrentControlSet\\Enum\\USB", TRUE, nullptr, nullptr},
+};
+
+constexpr DWORD changes = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+
+// Asks for the key's next change; opens it first when it is not open yet
+// (SERIALCOMM exists only once a port has come).
+void arm(watched_key& w) {
+    if (!w.key && RegOpenKeyExW(HKEY_LOCAL_MACHINE, w.path, 0, KEY_NOTIFY, &w.key) != ERROR_SUCCESS) {
+        w.key = nullptr;
+        return;
+    }
+    if (!w.event) w.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!w.event || RegNotifyChangeKeyValue(w.key, w.subtree, changes, w.event, TRUE) != ERROR_SUCCESS) {
+        RegCloseKey(w.key);
+        w.key = nullptr;
+    }
+}
+
+}  // namespace
+
+void watch_changes() {
+    for (watched_key& w : watched) arm(w);
+}
+
+bool wait_for_change(unsigned milliseconds) {
+    HANDLE events[2];
+    watched_key* owners[2];
+    DWORD count = 0;
+    for (watched_key& w : watched) {
+        if (!w.key) continue;
+        owners[count] = &w;
+        events[count++] = w.event;
+    }
+    if (count == 0) {
+        Sleep(milliseconds);
+    } else {
+        const DWORD woken = WaitForMultipleObjects(count, events, FALSE, milliseconds);
+        // The event that woke us is reset by the wait; the others are
+        // looked at, and every one that fired asks for the next change.
+        for (DWORD i = 0; i < count; ++i)
+            if (i == woken - WAIT_OBJECT_0 || WaitForSingleObject(events[i], 0) == WAIT_OBJECT_0) arm(*owners[i]);
+    }
+    // A key that could not be opened yet is tried again.
+    for (watched_key& w : watched)
+        if (!w.key) arm(w);
+    return true;
+}
