@@ -15,6 +15,7 @@ import shlex
 import subprocess
 import sys
 import tempfile
+import time
 
 import sysfs_trees
 
@@ -140,6 +141,27 @@ def arg_bytes(row, arg):
     return expand(arg).encode("latin-1" if row.get("args_latin1") else "utf-8")
 
 
+KERNEL_EVENT = "/sys/devices/virtual/tty/tty0/uevent"
+
+
+def run(args, env, change=None):
+    """Runs the program; a row's "later" change is applied `after_ms` into
+    the run, while the program waits."""
+    if not change:
+        return subprocess.run(args, env=env, capture_output=True, timeout=60)
+    with subprocess.Popen(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as proc:
+        time.sleep(change[0] / 1000)
+        change[1]()
+        out, err = proc.communicate(timeout=60)
+    return subprocess.CompletedProcess(args, proc.returncode, out, err)
+
+
+def later(row, apply):
+    """The row's change during the run: (after_ms, what applies it)."""
+    change = row.get("later")
+    return change and (change["after_ms"], lambda: apply(change))
+
+
 def run_native(row, exe, workdir):
     env = dict(os.environ, LANG="C", LC_ALL="C")
     if "sysfs" in row:
@@ -158,7 +180,17 @@ def run_native(row, exe, workdir):
         # Root reads any file: the program runs as nobody to meet the refusal.
         os.chmod(workdir, 0o755)
         args = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + args
-    done = subprocess.run(args, env=env, capture_output=True, timeout=60)
+    def apply(change):
+        # A board added to the tree, or the export written anew.
+        if "sysfs" in change:
+            sysfs_trees.TREES[change["sysfs"]](registry)
+            if change.get("event") and os.access(KERNEL_EVENT, os.W_OK):
+                with open(KERNEL_EVENT, "w") as f:
+                    f.write("change")  # the kernel sends a tty event, as for a plug-in
+        else:
+            with open(registry, "wb") as f:
+                f.write(encode(export_text(change), row.get("encoding", "utf8")))
+    done = run(args, env, later(row, apply))
     want = (expected(row, "stdout", registry, exe), expected(row, "stderr", registry, exe))
     return done, want, lambda data: data
 
@@ -182,7 +214,13 @@ def run_wine(row, exe, workdir):
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
         done.stdout, done.stderr = terminal_text(done.stdout), b""
         return done, (normalise_wine(want[0] + want[1]), b""), normalise_wine
-    done = subprocess.run(args, env=env, capture_output=True, timeout=60)
+    def apply(change):
+        # Keys added by an import, as a driver adds them.
+        path = os.path.join(workdir, "later.reg")
+        with open(path, "wb") as f:
+            f.write(encode(export_text(change), "utf16"))
+        subprocess.run([wine.loader(), "reg", "import", path], env=env, check=True, capture_output=True, timeout=60)
+    done = run(args, env, later(row, apply))
     return done, tuple(normalise_wine(w) for w in want), normalise_wine
 
 

@@ -196,7 +196,14 @@ def three_devices(root):
     t.acm(pico, 0, "ttyACM4")
 
 
-TREES = {"mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
+def one_board(root):
+    """A board plugged into a tree that may have none yet."""
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09)
+    t.acm(t.device(usb1, "1-1", 0x1A2B, 0x3C4D, [0x02, 0x0A], device_class=0x02, serial="A1"), 0, "ttyACM0")
+
+
+TREES = {"one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
 
 
 def build(name, root):
