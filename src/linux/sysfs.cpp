@@ -1,4 +1,5 @@
 #include "linux/sysfs.h"
+#include "registry/platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -31,7 +32,11 @@ struct usb_device {
     std::string serial;
     std::vector<tty_port> ports;
     std::string instance_id;  // VID_x&PID_y\SERIAL upper-cased, for a usable serial
+    std::optional<std::string> product, manufacturer;  // read only when asked
 };
+
+// Whether the view carries what the JSON document shows of each device.
+bool describing = false;
 
 // A number of at most 8 digits in `base`, not above `max`; none otherwise.
 std::optional<unsigned> parse_number(std::string_view text, unsigned base, unsigned max) {
@@ -147,6 +152,10 @@ std::optional<usb_device> read_device(int devices, std::string name) {
     }
     device.vid_pid = "VID_" + hex(vid, 4) + "&PID_" + hex(pid, 4);
     device.serial = read_attr(devices, name + "/serial").value_or("");
+    if (describing) {
+        device.product = read_attr(devices, name + "/product");
+        device.manufacturer = read_attr(devices, name + "/manufacturer");
+    }
     device.sys_name = std::move(name);
     return device;
 }
@@ -281,10 +290,18 @@ reg_key& usb_root(reg_key& hklm) {
     return child(child(child(child(hklm, u"SYSTEM"), u"CurrentControlSet"), u"Enum"), u"USB");
 }
 
-void add_instance(reg_key& usb, const std::string& key_name, const std::string& instance, const char16_t* guid,
-                  const std::string& tty, reg_key& serialcomm) {
+void add_instance(reg_key& usb, const usb_device& device, const std::string& key_name, const std::string& instance,
+                  const char16_t* guid, const std::string& tty, reg_key& serialcomm) {
     reg_key& inst = child(child(usb, from_utf8(key_name)), from_utf8(instance));
     set_string(inst, u"ClassGUID", guid);
+    if (describing) {
+        // As Windows keeps them, and the kernel's serial number (empty for
+        // none), which the instance name does not always show.
+        if (device.product) set_string(inst, u"DeviceDesc", from_utf8(*device.product));
+        if (device.manufacturer) set_string(inst, u"Mfg", from_utf8(*device.manufacturer));
+        set_string(inst, u"LocationInformation", from_utf8(device.sys_name));
+        set_string(inst, u"SerialNumber", from_utf8(device.serial));
+    }
     if (tty.empty()) return;
     const wtext port = from_utf8("/dev/" + tty);
     set_string(child(inst, u"Device Parameters"), u"PortName", port);
@@ -292,6 +309,8 @@ void add_instance(reg_key& usb, const std::string& key_name, const std::string& 
 }
 
 }  // namespace
+
+void describe_devices() { describing = true; }
 
 void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
     // A root we may list but not enter is as unreadable as a missing one.
@@ -321,7 +340,7 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         // Only a device with one port can be that port; the class files are
         // read for those alone.
         const bool is_port = device.ports.size() == 1 && single_function(bus, device);
-        add_instance(usb, device.vid_pid, instance, is_port ? ports_class_guid : usb_class_guid,
+        add_instance(usb, device, device.vid_pid, instance, is_port ? ports_class_guid : usb_class_guid,
                      is_port ? device.ports.front().tty : std::string(), serialcomm);
         if (is_port) continue;
         // Each interface is a function; an interface with several ports
@@ -331,11 +350,11 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         for (auto& [number, ttys] : interfaces) {
             const std::string mi = "&MI_" + hex(number, 2);
             if (ttys.size() == 1) {
-                add_instance(usb, device.vid_pid + mi, instance, ports_class_guid, ttys.front(), serialcomm);
+                add_instance(usb, device, device.vid_pid + mi, instance, ports_class_guid, ttys.front(), serialcomm);
                 continue;
             }
             for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
-                add_instance(usb, device.vid_pid + mi, instance + '&' + std::to_string(port), ports_class_guid, tty,
+                add_instance(usb, device, device.vid_pid + mi, instance + '&' + std::to_string(port), ports_class_guid, tty,
                              serialcomm);
         }
     }

@@ -4,6 +4,10 @@
 
 #include "registry/platform.h"
 
+#include <vector>
+
+struct listed_port;
+
 struct scan_ctx {
     HKEY inst_key;         // instance (serial-number) key now open
     const WCHAR* serial;   // S/N filter, or null
@@ -12,4 +16,5 @@ struct scan_ctx {
     const WCHAR* pid;      // PID filter, or null
     const WCHAR* vid;      // VID filter, or null
     LONG status;           // last open or enumeration status, 0 on success
+    std::vector<listed_port>* listed;  // with --json, the ports listed; else null
 };

@@ -1,5 +1,6 @@
 #include "options/options.h"
 
+#include "json/json.h"
 #include "main/main.h"
 #include "report/report.h"
 #include "report/text.h"
@@ -66,9 +67,17 @@ int run_with_options(int argc, const WCHAR* const* argv) {
     rest.push_back(nullptr);
     scan_ctx ctx{};
     parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
+    std::vector<listed_port> ports;
+    if (options.json) {
+        ctx.listed = &ports;
+        describe_devices();
+    }
     held_run held;
     const int status = options.wait_text ? wait_for_port(ctx, options.wait_ms, held) : try_scan(ctx, held);
-    replay(held);
+    // The document stands in for the lines, and only a finished walk has
+    // one: it is never half written.
+    replay(held, !options.json);
+    if (options.json && status == 0) print_out(TEXT("%s"), json_document(ports).c_str());
     if (status == wait_timed_out)
         print_err(TEXT("No matching port appeared within %s seconds.\n"), options.wait_text);
     if (status != 0) end_process(status);

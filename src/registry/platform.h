@@ -25,6 +25,12 @@ void prepare_port_query();
 // Ends the process with `status`, flushing standard output first.
 [[noreturn]] void exit_process(int status);
 
+// Asked before the first registry open when the run prints the JSON
+// document: the registry is to carry each device's description, maker,
+// location and serial number where it has them (the Windows registry always
+// does; the Linux view of sysfs reads them only when asked).
+void describe_devices();
+
 // Waiting for a device to come (--wait). watch_changes starts watching the
 // system's record of the devices; it is called once, before the first try,
 // so that a change during a try is not missed. wait_for_change blocks until

@@ -2,6 +2,8 @@
 
 #include "report/report.h"
 
+#include <vector>
+
 int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
     const LONG status = RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, out);
     if (status == ERROR_SUCCESS) return 0;
@@ -21,4 +23,18 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name) {
     if (type != REG_SZ) fail_status(TEXT("main:73:RegQueryValueEx(key type != REG_SZ)"), ERROR_DATATYPE_MISMATCH);
     buffer[count / 2] = 0;
     return wtext(buffer);
+}
+
+std::optional<wtext> reg_text(HKEY key, const WCHAR* name) {
+    // 4 096 units and a terminator.
+    constexpr DWORD longest = 4096;
+    std::vector<WCHAR> buffer(longest + 1);
+    DWORD type = REG_NONE;
+    DWORD count = (longest + 1) * sizeof(WCHAR);
+    const LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &count);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+    const wview data(buffer.data(), count / sizeof(WCHAR));
+    const wview text = data.substr(0, data.find(u'\0'));
+    if (text.empty() || text.size() > longest) return std::nullopt;
+    return wtext(text);
 }

@@ -15,3 +15,8 @@ int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out);
 // does not exist. Any other failure, data over 519 bytes, or another value
 // type ends the run with status 2.
 std::optional<wtext> reg_string(HKEY key, const WCHAR* name);
+
+// Reads the REG_SZ value `name` of `key` when it holds text: none when it is
+// absent, of another type, empty or longer than 4 096 UTF-16 units, or
+// cannot be read. Never ends the run.
+std::optional<wtext> reg_text(HKEY key, const WCHAR* name);

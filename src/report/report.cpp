@@ -90,6 +90,7 @@ void end_process(int status) {
 
 void hold_output(held_run* held) { holding = held; }
 
-void replay(const held_run& held) {
-    for (const auto& [stream, text] : held.writes) write_text(stream, text.data(), text.size());
+void replay(const held_run& held, bool listing) {
+    for (const auto& [stream, text] : held.writes)
+        if (listing || stream == out_stream::standard_error) write_text(stream, text.data(), text.size());
 }

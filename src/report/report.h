@@ -46,5 +46,6 @@ struct run_end {
 // once or print its outcome in another form.
 void hold_output(held_run* held);
 
-// Writes what a held run wrote, as it would have been written.
-void replay(const held_run& held);
+// Writes what a held run wrote, as it would have been written; without
+// `listing`, its messages alone.
+void replay(const held_run& held, bool listing = true);

@@ -1,5 +1,6 @@
 #include "wait/wait.h"
 
+#include "json/json.h"
 #include "main/main.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 
 int try_scan(scan_ctx& ctx, held_run& held) {
     held = held_run{};
+    if (ctx.listed) ctx.listed->clear();
     hold_output(&held);
     int status = 0;
     try {

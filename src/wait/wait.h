@@ -12,7 +12,7 @@ inline constexpr int wait_timed_out = 12;
 inline constexpr unsigned safety_interval_ms = 100;
 
 // Opens the root and walks it once, with the filters in `ctx`; what it
-// writes goes to `held`. Returns the status the run would have ended with.
+// writes goes to `held`, the ports it lists to `ctx.listed` when set. Returns the status the run would have ended with.
 // The keys a run ends on are closed, where the process end would release
 // them.
 int try_scan(scan_ctx& ctx, held_run& held);

@@ -1,5 +1,6 @@
 #include "walk/port.h"
 
+#include "json/json.h"
 #include "registry/registry.h"
 #include "report/report.h"
 
@@ -57,4 +58,5 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
     }
     if (!ctx.serial) print_out(TEXT("%s "), inst_name);
     print_out(TEXT("%s\n"), name->c_str());
+    if (ctx.listed) keep_port(*ctx.listed, dev_name, inst_name, ctx, inst_key, *name);
 }

@@ -42,6 +42,7 @@ void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
 }
 void exit_process(int status) { throw process_end{status}; }
 void watch_changes() {}
+void describe_devices() {}
 bool wait_for_change(unsigned) { return false; }
 
 namespace {
