@@ -62,9 +62,10 @@ def load_row(table, name):
 def export_text(row):
     """The row's registry export as text, or None when it is given as bytes."""
     if "fixture" in row:
-        path = os.path.join(HERE, "fixtures", row["fixture"])
-        with open(path, encoding="utf-8") as f:
-            return f.read()
+        with open(os.path.join(HERE, "fixtures", row["fixture"]), "rb") as f:
+            data = f.read()
+        # UTF-16LE with BOM, as reg export writes, or UTF-8.
+        return data[2:].decode("utf-16-le") if data[:2] == b"\xff\xfe" else data.decode("utf-8")
     if "many_devices" in row:
         return many_devices(row["many_devices"])
     if "registry" in row:

@@ -28,7 +28,8 @@ class Tree:
         for d in ("bus/usb/devices", "bus/usb-serial/devices", "bus/platform/devices", "class/tty"):
             os.makedirs(os.path.join(root, d), exist_ok=True)
 
-    def device(self, parent, name, vid, pid, interfaces, device_class=0, serial=None, uevent=True):
+    def device(self, parent, name, vid, pid, interfaces, device_class=0, serial=None, uevent=True, product=None,
+               manufacturer=None):
         """A USB device directory under `parent` (a path under the root);
         returns its path. `interfaces` is a list of interface classes. A
         copied tree may lack `uevent`: uevent=False leaves it out."""
@@ -47,8 +48,9 @@ class Tree:
         write(f"{full}/idProduct", f"{pid:04x}\n")
         write(f"{full}/bNumInterfaces", f"{len(interfaces):2d}\n")
         write(f"{full}/bDeviceClass", f"{device_class:02x}\n")
-        if serial is not None:
-            write(f"{full}/serial", serial + "\n")
+        for attr, text in (("serial", serial), ("product", product), ("manufacturer", manufacturer)):
+            if text is not None:
+                write(f"{full}/{attr}", text + "\n")
         link(self.root, f"{path}/subsystem", "bus/usb")
         link(self.root, f"bus/usb/devices/{name}", path)
         # A root hub's interfaces are named after bus N, port 0: N-0:1.0.
@@ -107,7 +109,8 @@ def other_ttys(root):
 def mixed(root):
     t = Tree(root)
     usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09, serial="0000:00:14.0")
-    board = t.device(usb1, "1-1", 0x1A2B, 0x3C4D, [0x02, 0x0A], device_class=0x02, serial="A1B2C3")
+    board = t.device(usb1, "1-1", 0x1A2B, 0x3C4D, [0x02, 0x0A], device_class=0x02, serial="A1B2C3",
+                     product='Board "B" \\ rev\t2', manufacturer="Acme")
     t.acm(board, 0, "ttyACM0")
     # Copied without its uevent: read through the ID and class files.
     ftdi = t.device(usb1, "1-2", 0x0403, 0x6001, [0xFF], serial="FT1", uevent=False)
