@@ -79,7 +79,7 @@ def sysfs_tree(root, count):
         for port in range(min(100, count - bus * 100)):
             n = bus * 100 + port
             board = t.device(hub, f"{bus + 1}-{port + 1}", 0x2E8A, 0x000A, [0x02, 0x0A], device_class=0x02,
-                             serial=f"E6613893{n:08X}")
+                             serial=f"E6613893{n:08X}", product="Pico", manufacturer="Raspberry Pi")
             t.acm(board, 0, f"ttyACM{n}")
     sysfs_trees.other_ttys(root)
     return [f"ttyACM{n}" for n in range(count)]

@@ -166,6 +166,26 @@ def wine(workdir, n):
           f"{queries / registry:.2f}.")
 
 
+def json_output(workdir, boards, keys):
+    print(f"\n## `--json` against the text listing (Linux program)\n")
+    root = os.path.join(workdir, f"json-sys-{boards}")
+    gen.sysfs_tree(root, boards)
+    export = os.path.join(workdir, f"json-export-{keys}.reg")
+    with open(export, "wb") as f:
+        f.write(gen.export(keys))
+    print("| input | text ms | `--json` ms | floor ms | `--json` / text | text / floor |")
+    print("|---|---:|---:|---:|---:|---:|")
+    env = dict(os.environ, PORTSIFT_SYSFS=root)
+    document = json.loads(subprocess.run([NATIVE, "--json"], env=env, capture_output=True, check=True).stdout)
+    assert len(document["ports"]) == boards
+    text, as_json, floor = hyperfine([NATIVE, f"{NATIVE} --json", FLOOR], env=env)
+    print(f"| sysfs, {boards} boards | {ms(text[0])} | {ms(as_json[0])} | {ms(floor[0])} | "
+          f"{as_json[0] / text[0]:.2f} | {text[0] / floor[0]:.2f} |")
+    env = dict(os.environ, PORTSIFT_REGISTRY=export)
+    text, as_json = hyperfine([NATIVE, f"{NATIVE} --json"], env=env, runs=5)
+    print(f"| export, {keys} instance keys | {ms(text[0])} | {ms(as_json[0])} | – | {as_json[0] / text[0]:.2f} | – |")
+
+
 def wait(workdir, tries=20):
     print("\n## Waiting for a board (`--wait`, Linux program on a sysfs tree of 10 boards)\n")
     sys.path.insert(0, os.path.join(TOP, "tests/scenarios"))
@@ -239,6 +259,8 @@ def main():
             exports(workdir, sizes)
         if not only or "sysfs" in only:
             sysfs(workdir, counts)
+        if not only or "json" in only:
+            json_output(workdir, 1000, 100000 if "--quick" not in sys.argv else 10000)
         if not only or "wait" in only:
             wait(workdir)
         if (not only or "wine" in only) and shutil.which("wine"):

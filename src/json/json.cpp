@@ -52,10 +52,9 @@ std::optional<wtext> parent_instance(const scan_ctx& ctx, wview dev_name, std::s
 // it unless it made the name up (the name then holds &); a composite
 // device's function takes its parent's.
 std::optional<wtext> serial_number(const scan_ctx& ctx, HKEY inst_key, const WCHAR* dev_name, const wtext& instance) {
-    DWORD type = REG_NONE;
-    if (RegQueryValueExW(inst_key, TEXT("SerialNumber"), nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
-        type == REG_SZ)
-        return reg_text(inst_key, TEXT("SerialNumber"));
+    bool recorded = false;
+    std::optional<wtext> serial = reg_text(inst_key, TEXT("SerialNumber"), &recorded);
+    if (recorded) return serial;
     if (instance.find(u'&') == wtext::npos) return instance;
     const std::size_t mi = dev_name ? interface_at(dev_name) : wview::npos;
     if (mi == wview::npos) return std::nullopt;
@@ -72,6 +71,16 @@ void put_string(wtext& out, const std::optional<wtext>& value) {
     out += u'"';
     const wtext& text = *value;
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // Characters that stand as themselves go in runs.
+        std::size_t plain = i;
+        while (plain < text.size() && text[plain] >= 0x20 && text[plain] != u'"' && text[plain] != u'\\' &&
+               (text[plain] < 0xD800 || text[plain] > 0xDFFF))
+            ++plain;
+        if (plain > i) {
+            out.append(text, i, plain - i);
+            i = plain - 1;
+            continue;
+        }
         const WCHAR c = text[i];
         const bool high = c >= 0xD800 && c <= 0xDBFF;
         if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
@@ -134,7 +143,9 @@ void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCH
     ports.push_back(std::move(listed));
 }
 
-wtext json_document(const std::vector<listed_port>& ports) {
+void write_document(const std::vector<listed_port>& ports) {
+    // Written a port at a time: the document of a thousand ports need not
+    // be held whole.
     wtext out = TEXT("{\n  \"version\": 1,\n  \"ports\": [");
     for (std::size_t i = 0; i < ports.size(); ++i) {
         const listed_port& p = ports[i];
@@ -150,7 +161,9 @@ wtext json_document(const std::vector<listed_port>& ports) {
         put_field(out, TEXT("description"), p.description);
         put_field(out, TEXT("manufacturer"), p.manufacturer, true);
         out += TEXT("    }");
+        write_text(out_stream::standard_output, out.data(), out.size());
+        out.clear();
     }
     out += ports.empty() ? TEXT("]\n}\n") : TEXT("\n  ]\n}\n");
-    return out;
+    write_text(out_stream::standard_output, out.data(), out.size());
 }

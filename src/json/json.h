@@ -23,6 +23,6 @@ struct listed_port {
 void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx,
                HKEY inst_key, const wtext& port);
 
-// The document: {"version": 1, "ports": [...]}, two spaces an indent, and
-// a newline.
-wtext json_document(const std::vector<listed_port>& ports);
+// Writes the document to standard output: {"version": 1, "ports": [...]},
+// two spaces an indent, and a newline.
+void write_document(const std::vector<listed_port>& ports);

@@ -59,14 +59,11 @@ void set_value(reg_key& key, wview name, reg_value value) {
 }
 
 std::vector<BYTE> string_bytes(wview text) {
-    std::vector<BYTE> data;
-    data.reserve((text.size() + 1) * 2);
-    for (WCHAR c : text) {
-        data.push_back(static_cast<BYTE>(c & 0xFF));
-        data.push_back(static_cast<BYTE>(c >> 8));
+    std::vector<BYTE> data((text.size() + 1) * 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
+        data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
     }
-    data.push_back(0);
-    data.push_back(0);
     return data;
 }
 

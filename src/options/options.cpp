@@ -73,11 +73,12 @@ int run_with_options(int argc, const WCHAR* const* argv) {
         describe_devices();
     }
     held_run held;
+    held.listing = !options.json;
     const int status = options.wait_text ? wait_for_port(ctx, options.wait_ms, held) : try_scan(ctx, held);
     // The document stands in for the lines, and only a finished walk has
     // one: it is never half written.
-    replay(held, !options.json);
-    if (options.json && status == 0) print_out(TEXT("%s"), json_document(ports).c_str());
+    replay(held);
+    if (options.json && status == 0) write_document(ports);
     if (status == wait_timed_out)
         print_err(TEXT("No matching port appeared within %s seconds.\n"), options.wait_text);
     if (status != 0) end_process(status);

@@ -2,8 +2,6 @@
 
 #include "report/report.h"
 
-#include <vector>
-
 int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
     const LONG status = RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, out);
     if (status == ERROR_SUCCESS) return 0;
@@ -25,15 +23,16 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name) {
     return wtext(buffer);
 }
 
-std::optional<wtext> reg_text(HKEY key, const WCHAR* name) {
+std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
     // 4 096 units and a terminator.
     constexpr DWORD longest = 4096;
-    std::vector<WCHAR> buffer(longest + 1);
+    WCHAR buffer[longest + 1];
     DWORD type = REG_NONE;
-    DWORD count = (longest + 1) * sizeof(WCHAR);
-    const LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &count);
+    DWORD count = sizeof buffer;
+    const LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &count);
+    if (is_text) *is_text = (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type == REG_SZ;
     if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
-    const wview data(buffer.data(), count / sizeof(WCHAR));
+    const wview data(buffer, count / sizeof(WCHAR));
     const wview text = data.substr(0, data.find(u'\0'));
     if (text.empty() || text.size() > longest) return std::nullopt;
     return wtext(text);

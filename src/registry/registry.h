@@ -18,5 +18,6 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name);
 
 // Reads the REG_SZ value `name` of `key` when it holds text: none when it is
 // absent, of another type, empty or longer than 4 096 UTF-16 units, or
-// cannot be read. Never ends the run.
-std::optional<wtext> reg_text(HKEY key, const WCHAR* name);
+// cannot be read. Never ends the run. `is_text`, when given, tells whether
+// a REG_SZ value of that name was there, empty or not.
+std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text = nullptr);

@@ -33,6 +33,11 @@ wtext format_text(const WCHAR* format, std::va_list args) {
 }
 
 void print_to(out_stream stream, const WCHAR* format, std::va_list args) {
+    if (holding && stream == out_stream::standard_output && !holding->listing) {
+        // Only whether a line came counts; every listing format prints text.
+        holding->printed = true;
+        return;
+    }
     wtext text = format_text(format, args);
     if (holding) {
         holding->printed = holding->printed || (stream == out_stream::standard_output && !text.empty());
@@ -90,7 +95,6 @@ void end_process(int status) {
 
 void hold_output(held_run* held) { holding = held; }
 
-void replay(const held_run& held, bool listing) {
-    for (const auto& [stream, text] : held.writes)
-        if (listing || stream == out_stream::standard_error) write_text(stream, text.data(), text.size());
+void replay(const held_run& held) {
+    for (const auto& [stream, text] : held.writes) write_text(stream, text.data(), text.size());
 }

@@ -34,6 +34,7 @@ int report_error(const WCHAR* tag);
 struct held_run {
     std::vector<std::pair<out_stream, std::basic_string<WCHAR>>> writes;
     bool printed = false;  // something went to standard output
+    bool listing = true;   // keeps what went to standard output, not only that something did
 };
 
 struct run_end {
@@ -46,6 +47,5 @@ struct run_end {
 // once or print its outcome in another form.
 void hold_output(held_run* held);
 
-// Writes what a held run wrote, as it would have been written; without
-// `listing`, its messages alone.
-void replay(const held_run& held, bool listing = true);
+// Writes what a held run wrote, as it would have been written.
+void replay(const held_run& held);

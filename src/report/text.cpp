@@ -80,6 +80,16 @@ std::string to_utf8(wview text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // Runs of ASCII, most text, go in one append.
+        std::size_t ascii = i;
+        while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+        if (ascii > i) {
+            const std::size_t start = out.size();
+            out.resize(start + (ascii - i));
+            for (std::size_t k = i; k < ascii; ++k) out[start + (k - i)] = static_cast<char>(text[k]);
+            i = ascii - 1;
+            continue;
+        }
         char32_t c = text[i];
         const bool high = c >= 0xD800 && c <= 0xDBFF;
         if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {

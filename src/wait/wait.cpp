@@ -7,7 +7,7 @@
 #include <chrono>
 
 int try_scan(scan_ctx& ctx, held_run& held) {
-    held = held_run{};
+    held = held_run{{}, false, held.listing};
     if (ctx.listed) ctx.listed->clear();
     hold_output(&held);
     int status = 0;
@@ -38,7 +38,7 @@ int wait_for_port(scan_ctx& ctx, unsigned wait_ms, held_run& held) {
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
         if (left.count() <= 0) {
-            held = held_run{};
+            held.writes.clear();
             return wait_timed_out;
         }
         fresh = wait_for_change(static_cast<unsigned>(std::min<long long>(left.count(), safety_interval_ms)));
