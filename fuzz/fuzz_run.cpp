@@ -21,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         args.push_back(from_utf8(input.substr(0, nul)));
         input.remove_prefix(nul + 1);
     }
+    // A wait would sleep for real; its tries are the same run.
+    for (const wtext& arg : args)
+        if (arg == u"--wait") return 0;
     auto hklm = std::make_unique<reg_key>();
     if (read_export(input, *hklm)) return 0;  // the reader's own target covers refusals
     replace_registry(std::move(hklm));
@@ -38,5 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status != 0 && output.err.empty()) std::abort();
     if (status == 1 && !output.out.empty()) std::abort();
     if (!output.out.empty() && output.out.back() != '\n') std::abort();
+    // The document is written whole, after a walk that finished, or not at all.
+    if (args.size() > 1 && args[1] == u"--json" && (status == 0) != output.out.starts_with("{\n")) std::abort();
     return 0;
 }
