@@ -114,7 +114,13 @@ bool wait_for_change(unsigned milliseconds) {
     for (long long left; (left = until - now_ms()) > 0;) {
         pollfd socket{uevents, POLLIN, 0};
         // A negative descriptor is ignored: then this only sleeps.
-        if (::poll(&socket, 1, static_cast<int>(left)) > 0 && drain_events()) break;
+        const int ready = ::poll(&socket, 1, static_cast<int>(left));
+        if (ready > 0 && drain_events()) break;
+        // A socket that fails is given up for the interval alone.
+        if (ready < 0 && errno != EINTR) {
+            ::close(uevents);
+            uevents = -1;
+        }
     }
     forget_registry();
     return true;

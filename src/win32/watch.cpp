@@ -52,6 +52,8 @@ bool wait_for_change(unsigned milliseconds) {
         Sleep(milliseconds);
     } else {
         const DWORD woken = WaitForMultipleObjects(count, events, FALSE, milliseconds);
+        // A wait that cannot be made must not turn into a busy loop.
+        if (woken == WAIT_FAILED) Sleep(milliseconds);
         // The event that woke us is reset by the wait; the others are
         // looked at, and every one that fired asks for the next change.
         for (DWORD i = 0; i < count; ++i)
