@@ -105,8 +105,16 @@ bool wait_for_change(unsigned milliseconds) {
     const long long until = now_ms() + milliseconds;
     if (export_path) {
         for (long long left; (left = until - now_ms()) > 0;) ::poll(nullptr, 0, static_cast<int>(left));
-        const file_state now = export_state(export_path);
+        file_state now = export_state(export_path);
         if (same_file(now, last_export)) return false;
+        // A writer may be half way through: read it once it has stood
+        // still for a moment.
+        for (int settling = 0; settling < 20; ++settling) {
+            ::poll(nullptr, 0, 5);
+            const file_state later = export_state(export_path);
+            if (same_file(later, now)) break;
+            now = later;
+        }
         last_export = now;
         forget_registry();
         return true;

@@ -30,7 +30,14 @@ int wait_for_port(scan_ctx& ctx, unsigned wait_ms, held_run& held) {
     const auto deadline = clock::now() + std::chrono::milliseconds(wait_ms);
     for (bool fresh = true;;) {
         if (fresh) {
-            const int status = try_scan(ctx, held);
+            int status = try_scan(ctx, held);
+            // A live registry may be caught half way through adding a device
+            // (a port's instance key before its Device Parameters): a failure
+            // stands once a second look, a moment later, finds it too.
+            if (status == 2) {
+                wait_for_change(failure_recheck_ms);
+                status = try_scan(ctx, held);
+            }
             // Not attached yet: no such device key, no such instance, or
             // no line. Anything else ends the wait with this try.
             const bool absent = status == 10 || status == 11 || (status == 0 && !held.printed);

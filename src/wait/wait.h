@@ -11,6 +11,9 @@ inline constexpr int wait_timed_out = 12;
 // How often a wait tries again without word of a change, in milliseconds.
 inline constexpr unsigned safety_interval_ms = 100;
 
+// How long a wait lets a failure stand before it looks again.
+inline constexpr unsigned failure_recheck_ms = 50;
+
 // Opens the root and walks it once, with the filters in `ctx`; what it
 // writes goes to `held`, the ports it lists to `ctx.listed` when set. Returns the status the run would have ended with.
 // The keys a run ends on are closed, where the process end would release
@@ -19,6 +22,6 @@ int try_scan(scan_ctx& ctx, held_run& held);
 
 // Tries at once, then after every change the system reports and at least
 // every safety interval, until a try prints a line or ends with a failure
-// report; returns its status with its output in `held`. When `wait_ms`
+// report (seen again on a second look); returns its status with its output in `held`. When `wait_ms`
 // pass first, returns wait_timed_out with `held` empty.
 int wait_for_port(scan_ctx& ctx, unsigned wait_ms, held_run& held);
