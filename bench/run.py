@@ -26,7 +26,7 @@ PYTHON = "/usr/bin/python3"
 
 
 def hyperfine(commands, env=None, runs=None, ignore_failure=False):
-    """Mean and standard deviation in seconds of each command, timed side by
+    """Mean, standard deviation and median in seconds of each command, timed side by
     side by hyperfine (no shell)."""
     with tempfile.NamedTemporaryFile(suffix=".json") as out:
         args = ["hyperfine", "-N", "--style", "none", "--warmup", "3", "--export-json", out.name]
@@ -34,7 +34,7 @@ def hyperfine(commands, env=None, runs=None, ignore_failure=False):
         args += ["--runs", str(runs)] if runs else ["--min-runs", "10"]
         subprocess.run(args + commands, env=env, check=True, stdout=subprocess.DEVNULL)
         results = json.load(open(out.name))["results"]
-    return [(r["mean"], r["stddev"]) for r in results]
+    return [(r["mean"], r["stddev"], r["median"]) for r in results]
 
 
 def peak_kib(command, env):
@@ -237,9 +237,10 @@ def wait(workdir, tries=20):
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     print(f"| CPU of a 10 s wait that times out (user + system, % of wall) | {cpu / wall * 100:.2f} | ≤ 1 |")
     serial = "E661389300000003"
-    plain, waiting = hyperfine([f"{NATIVE} 2E8A 000A {serial}", f"{NATIVE} --wait 30 2E8A 000A {serial}"], env=env)
-    print(f"| board attached: `--wait 30 VID PID S/N` / the same lookup ({ms(waiting[0])} / {ms(plain[0])} ms) | "
-          f"{waiting[0] / plain[0]:.2f} | ≤ 1.1 |")
+    plain, waiting = hyperfine([f"{NATIVE} 2E8A 000A {serial}", f"{NATIVE} --wait 30 2E8A 000A {serial}"], env=env,
+                               runs=300)
+    print(f"| board attached: `--wait 30 VID PID S/N` / the same lookup, medians of 300 "
+          f"({ms(waiting[2])} / {ms(plain[2])} ms) | {waiting[2] / plain[2]:.2f} | ≤ 1.1 |")
 
 
 def main():
