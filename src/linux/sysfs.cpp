@@ -354,8 +354,8 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
                 continue;
             }
             for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
-                add_instance(usb, device, device.vid_pid + mi, instance + '&' + std::to_string(port), ports_class_guid, tty,
-                             serialcomm);
+                add_instance(usb, device, device.vid_pid + mi, instance + '&' + std::to_string(port), ports_class_guid,
+                             tty, serialcomm);
         }
     }
     if (bus >= 0) ::close(bus);

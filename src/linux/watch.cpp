@@ -71,7 +71,8 @@ bool drain_events() {
     for (;;) {
         sockaddr_nl sender{};
         socklen_t length = sizeof sender;
-        const ssize_t got = ::recvfrom(uevents, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &length);
+        const ssize_t got =
+            ::recvfrom(uevents, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &length);
         if (got < 0) return relevant || errno == ENOBUFS;
         // Only the kernel's own events; another process may send to the group.
         if (sender.nl_pid == 0 && is_port_event(std::string_view(buffer, static_cast<std::size_t>(got))))
