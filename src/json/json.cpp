@@ -97,12 +97,10 @@ void put_string(wtext& out, const std::optional<wtext>& value) {
             out += TEXT("\\r");
         } else if (c == u'\t') {
             out += TEXT("\\t");
-        } else if (c < 0x20) {
+        } else {
             out += TEXT("\\u00");
             out += static_cast<WCHAR>(u"0123456789abcdef"[c >> 4]);
             out += static_cast<WCHAR>(u"0123456789abcdef"[c & 0xF]);
-        } else {
-            out += c;
         }
     }
     out += u'"';

@@ -46,10 +46,14 @@ void load_export(const char* path, reg_key& hklm) {
 
 }  // namespace
 
+const char* registry_export() {
+    const char* path = std::getenv("PORTSIFT_REGISTRY");
+    return path && *path ? path : nullptr;
+}
+
 std::unique_ptr<reg_key> load_registry() {
     auto tree = std::make_unique<reg_key>();
-    const char* path = std::getenv("PORTSIFT_REGISTRY");
-    if (path && *path) {
+    if (const char* path = registry_export()) {
         load_export(path, *tree);
     } else {
         const char* sysfs = std::getenv("PORTSIFT_SYSFS");

@@ -11,6 +11,10 @@
 // malformed ends the process with status 2 and one message on standard error.
 std::unique_ptr<reg_key> load_registry();
 
+// The export file named by PORTSIFT_REGISTRY, or null when the registry
+// comes from sysfs.
+const char* registry_export();
+
 // Makes `hklm` the tree the registry calls serve, in place of the one
 // load_registry() gives on first use; every key still open is closed. For
 // harnesses that run the program many times in one process.

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <algorithm>
 #include <string_view>
 
@@ -83,11 +82,10 @@ bool drain_events() {
 }  // namespace
 
 void watch_changes() {
-    const char* path = std::getenv("PORTSIFT_REGISTRY");
-    if (path && *path) {
+    export_path = registry_export();
+    if (export_path) {
         // An export has no events: it is looked at again at each interval.
-        export_path = path;
-        last_export = export_state(path);
+        last_export = export_state(export_path);
         return;
     }
     uevents = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);

@@ -33,14 +33,13 @@ wtext format_text(const WCHAR* format, std::va_list args) {
 }
 
 void print_to(out_stream stream, const WCHAR* format, std::va_list args) {
-    if (holding && stream == out_stream::standard_output && !holding->listing) {
-        // Only whether a line came counts; every listing format prints text.
+    if (holding && stream == out_stream::standard_output) {
+        // Every listing format prints text: a write is a line begun.
         holding->printed = true;
-        return;
+        if (!holding->listing) return;
     }
     wtext text = format_text(format, args);
     if (holding) {
-        holding->printed = holding->printed || (stream == out_stream::standard_output && !text.empty());
         holding->writes.emplace_back(stream, std::move(text));
         return;
     }

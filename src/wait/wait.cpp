@@ -10,6 +10,7 @@ int try_scan(scan_ctx& ctx, held_run& held) {
     held = held_run{{}, false, held.listing};
     if (ctx.listed) ctx.listed->clear();
     hold_output(&held);
+    ctx.usb_key = nullptr;
     int status = 0;
     try {
         scan_root(ctx);
@@ -17,10 +18,11 @@ int try_scan(scan_ctx& ctx, held_run& held) {
         status = end.status;
     }
     hold_output(nullptr);
-    // Statuses 0, 10 and 11 come after the root was opened; 11 leaves the
-    // device key open too. After status 2 the process ends.
+    // The process end would release what the run left open: the root, and
+    // after status 11 the device key. (A failure may leave the keys it was
+    // in open too; it is looked at once more, then the process ends.)
     if (status == 11) RegCloseKey(ctx.dev_key);
-    if (status == 0 || status == 10 || status == 11) RegCloseKey(ctx.usb_key);
+    if (ctx.usb_key) RegCloseKey(ctx.usb_key);
     return status;
 }
 
