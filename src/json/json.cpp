@@ -4,16 +4,6 @@
 
 namespace {
 
-// "&MI_" and two hex digits in a device key name past the IDs: the
-// interface of a composite device's function.
-std::size_t interface_at(wview dev_name) {
-    for (std::size_t at = 17; at + 6 <= dev_name.size(); ++at)
-        if (text_equal_nocase(dev_name.substr(at, 4), TEXT("&MI_")) && hex_digit(dev_name[at + 4]) >= 0 &&
-            hex_digit(dev_name[at + 5]) >= 0)
-            return at;
-    return wview::npos;
-}
-
 // A text as shown: "@file.inf,%key%;Text", an indirect string, shows Text.
 std::optional<wtext> shown_text(std::optional<wtext> value) {
     if (!value || value->front() != u'@') return value;
@@ -22,29 +12,11 @@ std::optional<wtext> shown_text(std::optional<wtext> value) {
     return value->substr(semicolon + 1);
 }
 
-// The instance name of the device whose function this is: the parent
-// device key (the name without &MI_nn) holds the instance whose
-// ParentIdPrefix is the function's instance name up to its last &.
-std::optional<wtext> parent_instance(const scan_ctx& ctx, wview dev_name, std::size_t mi, wview instance) {
-    const std::size_t amp = instance.rfind(u'&');
-    if (amp == wview::npos) return std::nullopt;
-    const wview prefix = instance.substr(0, amp);
-    const wtext parent = wtext(dev_name.substr(0, mi)) + wtext(dev_name.substr(mi + 6));
-    HKEY dev_key = nullptr;
-    if (RegOpenKeyExW(ctx.usb_key, parent.c_str(), 0, KEY_READ, &dev_key) != ERROR_SUCCESS) return std::nullopt;
-    std::optional<wtext> found;
-    WCHAR name[256];
-    for (DWORD index = 0; !found; ++index) {
-        DWORD size = 256;
-        if (RegEnumKeyExW(dev_key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        HKEY inst_key = nullptr;
-        if (RegOpenKeyExW(dev_key, name, 0, KEY_QUERY_VALUE, &inst_key) != ERROR_SUCCESS) continue;
-        const std::optional<wtext> id = reg_text(inst_key, TEXT("ParentIdPrefix"));
-        if (id && text_equal_nocase(*id, prefix)) found = wtext(name);
-        RegCloseKey(inst_key);
-    }
-    RegCloseKey(dev_key);
-    return found;
+// The description and maker of the port's node, as the system shows them.
+void describe(listed_port& listed, HKEY key) {
+    listed.description = shown_text(reg_text(key, TEXT("DeviceDesc")));
+    if (!listed.description) listed.description = shown_text(reg_text(key, TEXT("FriendlyName")));
+    listed.manufacturer = shown_text(reg_text(key, TEXT("Mfg")));
 }
 
 // The device's own serial number. The Linux view records the kernel's in
@@ -58,7 +30,7 @@ std::optional<wtext> serial_number(const scan_ctx& ctx, HKEY inst_key, const WCH
     if (instance.find(u'&') == wtext::npos) return instance;
     const std::size_t mi = dev_name ? interface_at(dev_name) : wview::npos;
     if (mi == wview::npos) return std::nullopt;
-    std::optional<wtext> parent = parent_instance(ctx, dev_name, mi, instance);
+    std::optional<wtext> parent = parent_instance(ctx.usb_key, without_interface(dev_name, mi).c_str(), instance);
     if (parent && parent->find(u'&') != wtext::npos) return std::nullopt;
     return parent;
 }
@@ -127,7 +99,7 @@ void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCH
         listed.pid = wtext(name.substr(13, 4));
         const std::size_t mi = interface_at(name);
         if (mi != wview::npos)
-            listed.interface = static_cast<unsigned>(hex_digit(name[mi + 4]) * 16 + hex_digit(name[mi + 5]));
+            listed.interface = interface_number(name, mi);
     } else {
         listed.vid = ctx.vid;
         listed.pid = ctx.pid;
@@ -135,9 +107,17 @@ void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCH
     listed.instance = inst_name ? inst_name : ctx.serial;
     listed.serial = serial_number(ctx, inst_key, dev_name, listed.instance);
     listed.location = reg_text(inst_key, TEXT("LocationInformation"));
-    listed.description = shown_text(reg_text(inst_key, TEXT("DeviceDesc")));
-    if (!listed.description) listed.description = shown_text(reg_text(inst_key, TEXT("FriendlyName")));
-    listed.manufacturer = shown_text(reg_text(inst_key, TEXT("Mfg")));
+    describe(listed, inst_key);
+    ports.push_back(std::move(listed));
+}
+
+void keep_device_port(std::vector<listed_port>& ports, listed_port listed, HKEY port_key, HKEY device_key) {
+    bool recorded = false;
+    listed.serial = reg_text(port_key, TEXT("SerialNumber"), &recorded);
+    if (!recorded && listed.instance.find(u'&') == wtext::npos) listed.serial = listed.instance;
+    listed.location = reg_text(port_key, TEXT("LocationInformation"));
+    if (!listed.location && device_key) listed.location = reg_text(device_key, TEXT("LocationInformation"));
+    describe(listed, port_key);
     ports.push_back(std::move(listed));
 }
 

@@ -23,6 +23,14 @@ struct listed_port {
 void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx,
                HKEY inst_key, const wtext& port);
 
+// Adds a port found through its USB device (--all-ports). `listed` holds
+// what its line came from: port, VID, PID, interface and the device's
+// instance name. The serial number is the one the port's node records, or
+// else the instance name unless the system made it up; the location is the
+// port node's, or else the device node's (`device_key`, null when the
+// device was not found); description and maker are the port node's.
+void keep_device_port(std::vector<listed_port>& ports, listed_port listed, HKEY port_key, HKEY device_key);
+
 // Writes the document to standard output: {"version": 1, "ports": [...]},
 // two spaces an indent, and a newline.
 void write_document(const std::vector<listed_port>& ports);

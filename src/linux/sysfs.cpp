@@ -290,8 +290,8 @@ reg_key& usb_root(reg_key& hklm) {
     return child(child(child(child(hklm, u"SYSTEM"), u"CurrentControlSet"), u"Enum"), u"USB");
 }
 
-void add_instance(reg_key& usb, const usb_device& device, const std::string& key_name, const std::string& instance,
-                  const char16_t* guid, const std::string& tty, reg_key& serialcomm) {
+reg_key& add_instance(reg_key& usb, const usb_device& device, const std::string& key_name,
+                      const std::string& instance, const char16_t* guid, const std::string& tty, reg_key& serialcomm) {
     reg_key& inst = child(child(usb, from_utf8(key_name)), from_utf8(instance));
     set_string(inst, u"ClassGUID", guid);
     if (describing) {
@@ -302,10 +302,11 @@ void add_instance(reg_key& usb, const usb_device& device, const std::string& key
         set_string(inst, u"LocationInformation", from_utf8(device.sys_name));
         set_string(inst, u"SerialNumber", from_utf8(device.serial));
     }
-    if (tty.empty()) return;
+    if (tty.empty()) return inst;
     const wtext port = from_utf8("/dev/" + tty);
     set_string(child(inst, u"Device Parameters"), u"PortName", port);
     set_string(serialcomm, from_utf8("\\Device\\" + tty), port);
+    return inst;
 }
 
 }  // namespace
@@ -340,9 +341,14 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         // Only a device with one port can be that port; the class files are
         // read for those alone.
         const bool is_port = device.ports.size() == 1 && single_function(bus, device);
-        add_instance(usb, device, device.vid_pid, instance, is_port ? ports_class_guid : usb_class_guid,
-                     is_port ? device.ports.front().tty : std::string(), serialcomm);
-        if (is_port) continue;
+        reg_key& node = add_instance(usb, device, device.vid_pid, instance,
+                                     is_port ? ports_class_guid : usb_class_guid,
+                                     is_port ? device.ports.front().tty : std::string(), serialcomm);
+        if (is_port || device.ports.empty()) continue;
+        // A device whose ports are functions is composite, as Windows
+        // records one: its functions' names begin with its ParentIdPrefix.
+        set_string(node, u"Service", u"usbccgp");
+        set_string(node, u"ParentIdPrefix", from_utf8(instance));
         // Each interface is a function; an interface with several ports
         // gives each its own instance, named after its number there.
         std::map<unsigned, std::vector<std::string>> interfaces;

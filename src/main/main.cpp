@@ -38,9 +38,7 @@ void parse_args(int argc, const WCHAR* const* argv, scan_ctx& ctx) {
 }
 
 void scan_root(scan_ctx& ctx) {
-    ctx.status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\USB"), 0, KEY_READ,
-                               &ctx.usb_key);
-    if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:149:RegOpenKeyEx(Enum\\USB key)"), ctx.status);
+    open_root(ctx);
     scan_devices(ctx);
 }
 

@@ -1,4 +1,5 @@
-// The options that come before the filters: --wait SECONDS and --json.
+// The options that come before the filters: --wait SECONDS, --json and
+// --all-ports.
 #pragma once
 
 #include "registry/platform.h"
@@ -7,6 +8,8 @@ struct run_options {
     const WCHAR* wait_text;  // SECONDS as typed, or null without --wait
     unsigned wait_ms;        // SECONDS in milliseconds
     bool json;
+    bool all_ports;          // ports by USB device, whatever interface or driver
+    int interface;           // with --all-ports, the function a PID written pppp&MI_nn names
 };
 
 // True when `arg` is one of the options' words, exactly as written.

@@ -2,6 +2,8 @@
 
 #include "report/report.h"
 
+#include <algorithm>
+
 int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
     const LONG status = RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, out);
     if (status == ERROR_SUCCESS) return 0;
@@ -36,4 +38,25 @@ std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
     const wview text = data.substr(0, data.find(u'\0'));
     if (text.empty() || text.size() > longest) return std::nullopt;
     return wtext(text);
+}
+
+std::optional<wtext> parent_instance(HKEY usb_key, const WCHAR* dev_name, wview function) {
+    const wview prefix = function.substr(0, std::min(function.rfind(u'&'), function.size()));
+    HKEY dev_key = nullptr;
+    if (RegOpenKeyExW(usb_key, dev_name, 0, KEY_READ, &dev_key) != ERROR_SUCCESS) return std::nullopt;
+    std::optional<wtext> exact, by_prefix;
+    WCHAR name[256];
+    for (DWORD index = 0; !exact; ++index) {
+        DWORD size = 256;
+        if (RegEnumKeyExW(dev_key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        HKEY inst_key = nullptr;
+        if (RegOpenKeyExW(dev_key, name, 0, KEY_QUERY_VALUE, &inst_key) != ERROR_SUCCESS) continue;
+        const std::optional<wtext> id = reg_text(inst_key, TEXT("ParentIdPrefix"));
+        RegCloseKey(inst_key);
+        if (!id) continue;
+        if (text_equal_nocase(*id, function)) exact = wtext(name);
+        else if (!by_prefix && prefix.size() < function.size() && text_equal_nocase(*id, prefix)) by_prefix = wtext(name);
+    }
+    RegCloseKey(dev_key);
+    return exact ? exact : by_prefix;
 }

@@ -21,3 +21,10 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name);
 // cannot be read. Never ends the run. `is_text`, when given, tells whether
 // a REG_SZ value of that name was there, empty or not.
 std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text = nullptr);
+
+// The instance, under the device key `dev_name` of the root `usb_key`, of
+// the composite device whose function is `function`: the one whose
+// ParentIdPrefix is the function's instance name itself or, failing that,
+// that name up to its last "&" (Windows names a function PREFIX&00nn).
+// None when there is no such key or instance; never ends the run.
+std::optional<wtext> parent_instance(HKEY usb_key, const WCHAR* dev_name, wview function);

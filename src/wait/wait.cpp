@@ -1,19 +1,24 @@
 #include "wait/wait.h"
 
+#include "device/device.h"
 #include "json/json.h"
-#include "main/main.h"
+#include "walk/walk.h"
 
 #include <algorithm>
 #include <chrono>
 
-int try_scan(scan_ctx& ctx, held_run& held) {
+int try_scan(scan_ctx& ctx, const run_options& options, held_run& held) {
     held = held_run{{}, false, held.listing};
     if (ctx.listed) ctx.listed->clear();
     hold_output(&held);
     ctx.usb_key = nullptr;
     int status = 0;
     try {
-        scan_root(ctx);
+        open_root(ctx);
+        if (options.all_ports)
+            scan_by_device(ctx, options.interface);
+        else
+            scan_devices(ctx);
     } catch (const run_end& end) {
         status = end.status;
     }
@@ -26,19 +31,19 @@ int try_scan(scan_ctx& ctx, held_run& held) {
     return status;
 }
 
-int wait_for_port(scan_ctx& ctx, unsigned wait_ms, held_run& held) {
+int wait_for_port(scan_ctx& ctx, const run_options& options, held_run& held) {
     using clock = std::chrono::steady_clock;
     watch_changes();
-    const auto deadline = clock::now() + std::chrono::milliseconds(wait_ms);
+    const auto deadline = clock::now() + std::chrono::milliseconds(options.wait_ms);
     for (bool fresh = true;;) {
         if (fresh) {
-            int status = try_scan(ctx, held);
+            int status = try_scan(ctx, options, held);
             // A live registry may be caught half way through adding a device
             // (a port's instance key before its Device Parameters): a failure
             // stands once a second look, a moment later, finds it too.
             if (status == 2) {
                 wait_for_change(failure_recheck_ms);
-                status = try_scan(ctx, held);
+                status = try_scan(ctx, options, held);
             }
             // Not attached yet: no such device key, no such instance, or
             // no line. Anything else ends the wait with this try.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "main/scan_ctx.h"
+#include "options/options.h"
 #include "report/report.h"
 
 // The exit status when the wait is over without a line.
@@ -14,15 +15,16 @@ inline constexpr unsigned safety_interval_ms = 100;
 // How long a wait lets a failure stand before it looks again.
 inline constexpr unsigned failure_recheck_ms = 50;
 
-// Opens the root and walks it once, with the filters in `ctx`; what it
+// Opens the root and walks it once, with the filters in `ctx`, by device
+// when `options` ask for it; what it
 // writes goes to `held`, the ports it lists to `ctx.listed` when set.
 // Returns the status the run would have ended with. The keys a run ends on
 // are closed, where the process end would release them.
-int try_scan(scan_ctx& ctx, held_run& held);
+int try_scan(scan_ctx& ctx, const run_options& options, held_run& held);
 
 // Tries at once, then after every change the system reports and at least
 // every safety interval, until a try prints a line or ends with a failure
 // report (seen again on a second look); returns its status with its output
-// in `held`. When `wait_ms` pass first, returns wait_timed_out with `held`
+// in `held`. When the options' wait_ms pass first, returns wait_timed_out with `held`
 // empty.
-int wait_for_port(scan_ctx& ctx, unsigned wait_ms, held_run& held);
+int wait_for_port(scan_ctx& ctx, const run_options& options, held_run& held);

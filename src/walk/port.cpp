@@ -32,16 +32,10 @@ bool port_present(const std::optional<wtext>& name) {
     fail(TEXT("main:107:GetDefaultCommConfig"));
 }
 
-namespace {
-
-// The unfiltered line names the device from its key name, which must look
-// like VID_vvvv&PID_pppp; only the two prefixes and the length are checked.
 bool device_key_valid(wview name) {
     return name.size() >= 17 && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) &&
            text_equal_nocase(name.substr(9, 4), TEXT("PID_"));
 }
-
-}  // namespace
 
 void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx, HKEY inst_key) {
     if (!class_matches(inst_key, PORTS_CLASS_GUID)) return;

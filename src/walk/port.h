@@ -18,6 +18,10 @@ std::optional<wtext> port_name(HKEY inst_key);
 // True when the port-configuration service knows the port now.
 bool port_present(const std::optional<wtext>& name);
 
+// The unfiltered line names the device from its key name, which must look
+// like VID_vvvv&PID_pppp; only the two prefixes and the length are checked.
+bool device_key_valid(wview name);
+
 // Prints the listing line for the instance key when it is a present serial
 // port. `dev_name` is null in the filtered modes, `inst_name` in the S/N mode.
 void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx, HKEY inst_key);

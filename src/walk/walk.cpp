@@ -3,7 +3,6 @@
 #include "report/report.h"
 #include "walk/port.h"
 
-
 namespace {
 
 // The registry's longest key name, 255 characters, and its terminator.
@@ -22,15 +21,35 @@ bool key_not_found(const scan_ctx& ctx) {
     fail_status(TEXT("main:157:RegOpenKeyEx(vid&pid)"), ctx.status);
 }
 
+void open_root(scan_ctx& ctx) {
+    ctx.status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\USB"), 0, KEY_READ,
+                               &ctx.usb_key);
+    if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:149:RegOpenKeyEx(Enum\\USB key)"), ctx.status);
+}
+
+void open_device_key(scan_ctx& ctx) {
+    // Both filters are exactly four characters, so the name always fits.
+    const wtext name = wtext(TEXT("VID_")) + ctx.vid + TEXT("&PID_") + ctx.pid;
+    ctx.status = RegOpenKeyExW(ctx.usb_key, name.c_str(), 0, KEY_READ, &ctx.dev_key);
+    if (key_not_found(ctx)) {
+        print_err(TEXT("No devices matching the provided VID and PID were found.\n"));
+        end_process(10);
+    }
+}
+
+void open_serial_key(scan_ctx& ctx) {
+    // No key has an empty name: opening one would reopen the device key.
+    ctx.status = *ctx.serial ? RegOpenKeyExW(ctx.dev_key, ctx.serial, 0, KEY_READ, &ctx.inst_key)
+                             : ERROR_FILE_NOT_FOUND;
+    if (key_not_found(ctx)) {
+        print_err(TEXT("Device with the provided serial number could not be found.\n"));
+        end_process(11);
+    }
+}
+
 void scan_devices(scan_ctx& ctx) {
     if (ctx.vid && ctx.pid) {
-        // Both filters are exactly four characters, so the name always fits.
-        const wtext name = wtext(TEXT("VID_")) + ctx.vid + TEXT("&PID_") + ctx.pid;
-        ctx.status = RegOpenKeyExW(ctx.usb_key, name.c_str(), 0, KEY_READ, &ctx.dev_key);
-        if (key_not_found(ctx)) {
-            print_err(TEXT("No devices matching the provided VID and PID were found.\n"));
-            end_process(10);
-        }
+        open_device_key(ctx);
         scan_instances(ctx, nullptr);
         RegCloseKey(ctx.dev_key);
         return;
@@ -49,11 +68,7 @@ void scan_devices(scan_ctx& ctx) {
 
 void scan_instances(scan_ctx& ctx, const WCHAR* dev_name) {
     if (ctx.serial) {
-        ctx.status = RegOpenKeyExW(ctx.dev_key, ctx.serial, 0, KEY_READ, &ctx.inst_key);
-        if (key_not_found(ctx)) {
-            print_err(TEXT("Device with the provided serial number could not be found.\n"));
-            end_process(11);
-        }
+        open_serial_key(ctx);
         show_port(dev_name, nullptr, ctx, ctx.inst_key);
         RegCloseKey(ctx.inst_key);
         return;

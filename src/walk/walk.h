@@ -3,6 +3,18 @@
 
 #include "main/scan_ctx.h"
 
+// Opens SYSTEM\CurrentControlSet\Enum\USB into `usb_key`; a failure ends
+// the run with status 2.
+void open_root(scan_ctx& ctx);
+
+// Opens the device key the VID and PID name into `dev_key`, or ends the run
+// with its message and status 10 when there is none.
+void open_device_key(scan_ctx& ctx);
+
+// Opens the instance key the S/N names into `inst_key`, or ends the run with
+// its message and status 11 when there is none (an empty S/N names none).
+void open_serial_key(scan_ctx& ctx);
+
 // Walks the device keys under `usb_key`, or opens the one the VID and PID
 // name. Ends the run with status 10 when that key does not exist.
 void scan_devices(scan_ctx& ctx);

@@ -1,0 +1,349 @@
+#include "device/device.h"
+
+#include "json/json.h"
+#include "registry/registry.h"
+#include "report/report.h"
+#include "walk/port.h"
+#include "walk/walk.h"
+
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+constexpr DWORD name_capacity = 256;
+// FT4232H, the largest of FTDI's chips, has four channels, A to D.
+constexpr unsigned ftdi_channels = 4;
+
+struct key_closer {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+// A key this layer opened, closed when it goes, also when the run ends early.
+using open_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
+
+// `name` under `parent`, or none when it does not exist; any other failure
+// ends the run with `tag`.
+open_key open_optional(HKEY parent, const WCHAR* name, const WCHAR* tag) {
+    HKEY key = nullptr;
+    const LONG status = RegOpenKeyExW(parent, name, 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return nullptr;
+    if (status != ERROR_SUCCESS) fail_status(tag, status);
+    return open_key(key);
+}
+
+// Calls `each` with the name and open key of every subkey of `parent`, in
+// the registry's order; a failed enumeration or open ends the run.
+template <typename Each>
+void each_subkey(HKEY parent, const WCHAR* enum_tag, const WCHAR* open_tag, Each each) {
+    WCHAR name[name_capacity];
+    for (DWORD index = 0;; ++index) {
+        DWORD size = name_capacity;
+        LONG status = RegEnumKeyExW(parent, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) return;
+        if (status != ERROR_SUCCESS) fail_status(enum_tag, status);
+        HKEY key = nullptr;
+        status = RegOpenKeyExW(parent, name, 0, KEY_READ, &key);
+        if (status != ERROR_SUCCESS) fail_status(open_tag, status);
+        const open_key held(key);
+        each(static_cast<const WCHAR*>(name), key);
+    }
+}
+
+struct device_scan {
+    scan_ctx& ctx;
+    int interface;        // the one function asked for, or any_interface
+    open_key ftdi_key;    // Enum\FTDIBUS, null where FTDI's driver never ran
+    std::optional<std::vector<wtext>> functions;  // the model's VID&PID&MI_nn keys, once read
+};
+
+// The node's port when it is a serial port present now: of the Ports or the
+// Modem class, with its PortName, known to the port service.
+std::optional<wtext> present_port(HKEY key) {
+    if (!class_matches(key, PORTS_CLASS_GUID) && !class_matches(key, MODEM_CLASS_GUID)) return std::nullopt;
+    std::optional<wtext> name = port_name(key);
+    if (!port_present(name)) return std::nullopt;
+    return name;
+}
+
+// Prints the port's line in the form the filters call for (`pid_field` is
+// the line's PID, with any &MI_nn), and keeps it for the document.
+void show(const device_scan& scan, listed_port listed, wview pid_field, HKEY port_key, HKEY device_key) {
+    const scan_ctx& ctx = scan.ctx;
+    if (!ctx.vid) print_out(TEXT("%s %s "), listed.vid.c_str(), wtext(pid_field).c_str());
+    if (!ctx.serial) print_out(TEXT("%s "), listed.instance.c_str());
+    print_out(TEXT("%s\n"), listed.port.c_str());
+    if (ctx.listed) keep_device_port(*ctx.listed, std::move(listed), port_key, device_key);
+}
+
+listed_port listed_as(wtext port, wtext vid, wtext pid, wtext instance) {
+    listed_port listed;
+    listed.port = std::move(port);
+    listed.vid = std::move(vid);
+    listed.pid = std::move(pid);
+    listed.instance = std::move(instance);
+    return listed;
+}
+
+// The "&MI_nn" that names interface `number`.
+wtext interface_suffix(unsigned number) {
+    const WCHAR text[] = {u'&', u'M', u'I', u'_', TEXT("0123456789ABCDEF")[number >> 4 & 0xF],
+                          TEXT("0123456789ABCDEF")[number & 0xF], 0};
+    return text;
+}
+
+bool starts_nocase(wview text, wview start) {
+    return text.size() >= start.size() && text_equal_nocase(text.substr(0, start.size()), start);
+}
+
+// "&" and a decimal number of at most three digits from 1 at `at`: the
+// number, or 0.
+unsigned amp_number(wview text, std::size_t at) {
+    if (at >= text.size() || text[at] != u'&' || text.size() - at < 2 || text.size() - at > 4) return 0;
+    unsigned n = 0;
+    for (WCHAR c : text.substr(at + 1)) {
+        if (c < u'0' || c > u'9') return 0;
+        n = n * 10 + static_cast<unsigned>(c - u'0');
+    }
+    return n;
+}
+
+bool is_composite(HKEY device_key) {
+    const std::optional<wtext> service = reg_string(device_key, TEXT("Service"));
+    return service && text_equal_nocase(*service, TEXT("usbccgp"));
+}
+
+// --- Every port, in the registry's order --------------------------------
+
+// A node under Enum\USB: a function is named by its composite device when
+// that is found, and keeps its own instance name when it is not.
+void list_usb_node(const device_scan& scan, const WCHAR* dev_name, const WCHAR* inst_name, HKEY inst_key) {
+    const std::optional<wtext> port = present_port(inst_key);
+    if (!port) return;
+    const wview name(dev_name);
+    if (!device_key_valid(name)) {
+        print_err(TEXT("invalid device key format: %s\n"), dev_name);
+        return;
+    }
+    listed_port listed = listed_as(*port, wtext(name.substr(4, 4)), wtext(name.substr(13, 4)), inst_name);
+    open_key device_key;
+    const std::size_t mi = interface_at(name);
+    if (mi != wview::npos) {
+        listed.interface = interface_number(name, mi);
+        const wtext parent_key = without_interface(name, mi);
+        if (std::optional<wtext> parent = parent_instance(scan.ctx.usb_key, parent_key.c_str(), inst_name)) {
+            listed.instance = std::move(*parent);
+            if (scan.ctx.listed) {
+                HKEY key = nullptr;
+                const wtext path = parent_key + u'\\' + listed.instance;
+                if (RegOpenKeyExW(scan.ctx.usb_key, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
+                    device_key.reset(key);
+            }
+        }
+    }
+    show(scan, std::move(listed), name.substr(13), inst_key, device_key.get());
+}
+
+// The USB device an FTDI port node's suffix names, under the model's key:
+// a chip with a serial number S has suffixes S and a channel letter; one
+// without has its instance name, or that name, & and the channel from 1.
+struct ftdi_chip {
+    wtext instance;
+    std::optional<unsigned> interface;  // the channel of a multi-port chip
+    open_key key;
+};
+
+std::optional<ftdi_chip> chip_of(HKEY usb_key, wview model, wview suffix) {
+    HKEY model_key = nullptr;
+    if (RegOpenKeyExW(usb_key, wtext(model).c_str(), 0, KEY_READ, &model_key) != ERROR_SUCCESS) return std::nullopt;
+    const open_key held(model_key);
+    WCHAR name[name_capacity];
+    for (DWORD index = 0;; ++index) {
+        DWORD size = name_capacity;
+        if (RegEnumKeyExW(model_key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return std::nullopt;
+        const wview instance(name, size);
+        const bool made_up = instance.find(u'&') != wview::npos;
+        if (!starts_nocase(suffix, instance)) continue;
+        const WCHAR last = suffix.back();
+        const bool lettered = !made_up && suffix.size() == instance.size() + 1 && last >= u'A' && last <= u'Z';
+        const unsigned channel = made_up ? amp_number(suffix, instance.size()) : 0;
+        if (!lettered && !(made_up && (suffix.size() == instance.size() || channel))) continue;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(model_key, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+        ftdi_chip chip{wtext(instance), std::nullopt, open_key(key)};
+        if (channel) chip.interface = channel - 1;
+        if (lettered && is_composite(key)) chip.interface = static_cast<unsigned>(last - u'A');
+        return chip;
+    }
+}
+
+// VID_vvvv+PID_pppp+SUFFIX, as FTDI's driver names a port's device key.
+bool ftdi_key_valid(wview name) {
+    return name.size() >= 19 && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) && name[8] == u'+' &&
+           text_equal_nocase(name.substr(9, 4), TEXT("PID_")) && name[17] == u'+';
+}
+
+void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_key) {
+    const std::optional<wtext> port = present_port(port_key);
+    if (!port) return;
+    const wview name(key_name);
+    if (!ftdi_key_valid(name)) {
+        print_err(TEXT("invalid device key format: %s\n"), key_name);
+        return;
+    }
+    const wtext vid(name.substr(4, 4)), pid(name.substr(13, 4));
+    const wview suffix = name.substr(18);
+    std::optional<ftdi_chip> chip = chip_of(scan.ctx.usb_key, TEXT("VID_") + vid + TEXT("&PID_") + pid, suffix);
+    listed_port listed = listed_as(*port, vid, pid, wtext(suffix));
+    if (chip) {
+        listed.instance = chip->instance;
+        listed.interface = chip->interface;
+    }
+    const wtext pid_field = listed.interface ? pid + interface_suffix(*listed.interface) : pid;
+    show(scan, std::move(listed), pid_field, port_key, chip ? chip->key.get() : nullptr);
+}
+
+void list_every_port(device_scan& scan) {
+    each_subkey(scan.ctx.usb_key, TEXT("main:189:RegEnumKeyEx(dev_keys)"),
+                TEXT("main:192:RegOpenKeyEx(enumerated key)"), [&](const WCHAR* dev_name, HKEY dev_key) {
+                    each_subkey(dev_key, TEXT("main:219:RegEnumKeyEx(dev_keys)"),
+                                TEXT("main:222:RegOpenKeyEx(enumerated key)"),
+                                [&](const WCHAR* inst_name, HKEY inst_key) {
+                                    list_usb_node(scan, dev_name, inst_name, inst_key);
+                                });
+                });
+    if (!scan.ftdi_key) return;
+    each_subkey(scan.ftdi_key.get(), TEXT("main:263:RegEnumKeyEx(ftdi_keys)"),
+                TEXT("main:265:RegOpenKeyEx(ftdi key)"), [&](const WCHAR* key_name, HKEY key) {
+                    each_subkey(key, TEXT("main:267:RegEnumKeyEx(ftdi instances)"),
+                                TEXT("main:269:RegOpenKeyEx(ftdi instance)"),
+                                [&](const WCHAR*, HKEY port_key) { list_ftdi_node(scan, key_name, port_key); });
+                });
+}
+
+// --- The ports of one device ---------------------------------------------
+
+// The model's function keys, VID_vvvv&PID_pppp&MI_nn, in interface order.
+const std::vector<wtext>& model_functions(device_scan& scan) {
+    if (scan.functions) return *scan.functions;
+    scan.functions.emplace();
+    const scan_ctx& ctx = scan.ctx;
+    const wtext model = wtext(TEXT("VID_")) + ctx.vid + TEXT("&PID_") + ctx.pid;
+    if (scan.interface != any_interface) {
+        scan.functions->push_back(model + interface_suffix(static_cast<unsigned>(scan.interface)));
+        return *scan.functions;
+    }
+    WCHAR name[name_capacity];
+    for (DWORD index = 0;; ++index) {
+        DWORD size = name_capacity;
+        const LONG status = RegEnumKeyExW(ctx.usb_key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS) fail_status(TEXT("main:251:RegEnumKeyEx(functions)"), status);
+        const wview key(name, size);
+        if (key.size() == model.size() + 6 && starts_nocase(key, model) && interface_at(key) == model.size())
+            scan.functions->emplace_back(key);
+    }
+    return *scan.functions;
+}
+
+// Windows names a function PREFIX&00nn after its device's ParentIdPrefix;
+// the Linux view names it PREFIX, or PREFIX&n for the n-th port of an
+// interface with several.
+bool function_of(wview function, wview prefix) {
+    if (text_equal_nocase(function, prefix)) return true;
+    return function.size() > prefix.size() + 1 && starts_nocase(function, prefix) &&
+           function[prefix.size()] == u'&' && function.find(u'&', prefix.size() + 1) == wview::npos;
+}
+
+void function_ports(device_scan& scan, const listed_port& device, HKEY device_key, const wtext& prefix) {
+    for (const wtext& function : model_functions(scan)) {
+        const open_key key = open_optional(scan.ctx.usb_key, function.c_str(), TEXT("main:253:RegOpenKeyEx(function key)"));
+        if (!key) continue;
+        each_subkey(key.get(), TEXT("main:255:RegEnumKeyEx(function instances)"),
+                    TEXT("main:257:RegOpenKeyEx(function instance)"), [&](const WCHAR* name, HKEY port_key) {
+                        if (!function_of(name, prefix)) return;
+                        const std::optional<wtext> port = present_port(port_key);
+                        if (!port) return;
+                        listed_port listed = device;
+                        listed.port = *port;
+                        listed.interface = interface_number(function, interface_at(function));
+                        show(scan, std::move(listed), TEXT(""), port_key, device_key);
+                    });
+    }
+}
+
+// The FTDI port nodes of the chip `device_key` is the USB node of.
+void ftdi_ports(device_scan& scan, const listed_port& device, HKEY device_key) {
+    const scan_ctx& ctx = scan.ctx;
+    const wtext model = wtext(TEXT("VID_")) + ctx.vid + TEXT("+PID_") + ctx.pid + TEXT("+") + device.instance;
+    const bool made_up = device.instance.find(u'&') != wtext::npos;
+    std::optional<bool> composite;
+    // A chip without a serial number: its name alone, then & and 1, 2...;
+    // with one: its serial and A, B...
+    for (unsigned k = made_up ? 0 : 1; k <= ftdi_channels; ++k) {
+        wtext name = model;
+        if (!made_up) name += static_cast<WCHAR>(u'A' + k - 1);
+        if (made_up && k) name += {u'&', static_cast<WCHAR>(u'0' + k)};
+        const open_key key = open_optional(scan.ftdi_key.get(), name.c_str(), TEXT("main:265:RegOpenKeyEx(ftdi key)"));
+        if (!key) continue;
+        if (!made_up && !composite) composite = is_composite(device_key);
+        const bool multi = made_up ? k > 0 : *composite;
+        if (scan.interface != any_interface && (!multi || static_cast<unsigned>(scan.interface) != k - 1)) continue;
+        each_subkey(key.get(), TEXT("main:267:RegEnumKeyEx(ftdi instances)"),
+                    TEXT("main:269:RegOpenKeyEx(ftdi instance)"), [&](const WCHAR*, HKEY port_key) {
+                        const std::optional<wtext> port = present_port(port_key);
+                        if (!port) return;
+                        listed_port listed = device;
+                        listed.port = *port;
+                        if (multi) listed.interface = k - 1;
+                        show(scan, std::move(listed), TEXT(""), port_key, device_key);
+                    });
+    }
+}
+
+// Every port of the device `instance`, whose key is open: its own node, its
+// functions in interface order, then its FTDI channels.
+void device_ports(device_scan& scan, const WCHAR* instance, HKEY device_key) {
+    const scan_ctx& ctx = scan.ctx;
+    const listed_port device = listed_as(wtext(), ctx.vid, ctx.pid, instance);
+    if (scan.interface == any_interface) {
+        if (const std::optional<wtext> port = present_port(device_key)) {
+            listed_port listed = device;
+            listed.port = *port;
+            show(scan, std::move(listed), TEXT(""), device_key, nullptr);
+        }
+    }
+    if (const std::optional<wtext> prefix = reg_string(device_key, TEXT("ParentIdPrefix")))
+        function_ports(scan, device, device_key, *prefix);
+    if (scan.ftdi_key) ftdi_ports(scan, device, device_key);
+}
+
+void open_ftdi(device_scan& scan) {
+    scan.ftdi_key = open_optional(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"),
+                                  TEXT("main:261:RegOpenKeyEx(Enum\\FTDIBUS key)"));
+}
+
+}  // namespace
+
+void scan_by_device(scan_ctx& ctx, int interface) {
+    device_scan scan{ctx, interface, nullptr, std::nullopt};
+    if (!ctx.vid) {
+        open_ftdi(scan);
+        list_every_port(scan);
+        return;
+    }
+    open_device_key(ctx);
+    if (ctx.serial) {
+        open_serial_key(ctx);
+        open_ftdi(scan);
+        device_ports(scan, ctx.serial, ctx.inst_key);
+        RegCloseKey(ctx.inst_key);
+    } else {
+        open_ftdi(scan);
+        each_subkey(ctx.dev_key, TEXT("main:219:RegEnumKeyEx(dev_keys)"), TEXT("main:222:RegOpenKeyEx(enumerated key)"),
+                    [&](const WCHAR* instance, HKEY key) { device_ports(scan, instance, key); });
+    }
+    RegCloseKey(ctx.dev_key);
+}
