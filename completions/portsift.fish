@@ -1,24 +1,71 @@
-# fish completion for portsift: VIDs, then PIDs, then serial numbers of the
-# USB serial devices attached now, from portsift's own full listing.
+# fish completion for portsift: the options, then VIDs, PIDs and serial
+# numbers of the USB serial devices attached now, from portsift's own full
+# listing (by device when --all-ports is on the line). fish escapes each
+# candidate as it inserts it (instance names hold &).
+
+# Where the options end: the index of the first word after them, or nothing
+# while SECONDS is being typed. Sets __portsift_all to --all-ports when given.
+function __portsift_after_options
+    set -l words (commandline -opc)
+    set -l i 2
+    set -g __portsift_all
+    while test $i -le (count $words)
+        switch $words[$i]
+            case --wait
+                test $i -eq (count $words); and return 1
+                set i (math $i + 2)
+            case --json
+                set i (math $i + 1)
+            case --all-ports
+                set -g __portsift_all --all-ports
+                set i (math $i + 1)
+            case '*'
+                break
+        end
+    end
+    echo $i
+end
+
+# True while the word being typed stands where an option may.
+function __portsift_at_options
+    set -l i (__portsift_after_options); or return 1
+    test $i -gt (count (commandline -opc))
+end
 
 function __portsift_candidates
     set -l words (commandline -opc)
-    set -l listing ($words[1] 2>/dev/null); or return
-    # A composite device's function (PID&MI_nn) cannot be asked for by VID and PID.
+    set -l i (__portsift_after_options); or return
+    set -l position (math (count $words) - $i + 2)
+    test $position -le 3; or return
+    set -l listing ($words[1] $__portsift_all 2>/dev/null); or return
+    # Without --all-ports a composite device's function (PID&MI_nn) cannot
+    # be asked for; with it, by its device's PID or its own.
     for line in $listing
         set -l f (string split ' ' -- $line)
-        test (string length -- $f[2]) -eq 4; or continue
-        switch (count $words)
+        test -n "$__portsift_all"; or test (string length -- $f[2]) -eq 4; or continue
+        switch $position
             case 1
                 echo $f[1]
             case 2
-                string match -qi -- $words[2] $f[1]; and echo $f[2]
+                string match -qi -- $words[$i] $f[1]; or continue
+                string sub -l 4 -- $f[2]
+                test -n "$__portsift_all"; and echo $f[2]
             case 3
-                string match -qi -- $words[2] $f[1]; and string match -qi -- $words[3] $f[2]; and echo $f[3]
+                string match -qi -- $words[$i] $f[1]; or continue
+                set -l model $words[(math $i + 1)]
+                if string match -qi -- $model $f[2]
+                    or begin
+                        test -n "$__portsift_all"; and string match -qi -- $model (string sub -l 4 -- $f[2])
+                    end
+                    echo $f[3]
+                end
         end
     end | sort -u
 end
 
 complete -c portsift -f
 complete -c portsift -n 'test (count (commandline -opc)) -eq 1' -s h -l help -d 'print the usage text'
-complete -c portsift -n 'test (count (commandline -opc)) -le 3' -a '(__portsift_candidates)'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait' -l wait -x -d 'wait up to SECONDS for the device'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l json' -l json -d 'print the ports as a JSON document'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l all-ports' -l all-ports -d 'find every port by its USB device'
+complete -c portsift -a '(__portsift_candidates)'

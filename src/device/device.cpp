@@ -136,7 +136,7 @@ void list_usb_node(const device_scan& scan, const WCHAR* dev_name, const WCHAR* 
             listed.instance = std::move(*parent);
             if (scan.ctx.listed) {
                 HKEY key = nullptr;
-                const wtext path = parent_key + u'\\' + listed.instance;
+                const wtext path = parent_key + TEXT("\\") + listed.instance;
                 if (RegOpenKeyExW(scan.ctx.usb_key, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
                     device_key.reset(key);
             }

@@ -3,6 +3,8 @@
 // keys under Enum\USB. Each key signals an event when it changes.
 #include "registry/platform.h"
 
+#include <iterator>
+
 namespace {
 
 struct watched_key {
@@ -15,6 +17,8 @@ struct watched_key {
 watched_key watched[] = {
     {L"HARDWARE\\DEVICEMAP\\SERIALCOMM", FALSE, nullptr, nullptr},
     {L"SYSTEM\\CurrentControlSet\\Enum\\USB", TRUE, nullptr, nullptr},
+    // FTDI's driver keeps its ports' nodes here (--all-ports).
+    {L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", TRUE, nullptr, nullptr},
 };
 
 constexpr DWORD changes = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
@@ -40,8 +44,8 @@ void watch_changes() {
 }
 
 bool wait_for_change(unsigned milliseconds) {
-    HANDLE events[2];
-    watched_key* owners[2];
+    HANDLE events[std::size(watched)];
+    watched_key* owners[std::size(watched)];
     DWORD count = 0;
     for (watched_key& w : watched) {
         if (!w.key) continue;

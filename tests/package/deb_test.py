@@ -10,6 +10,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+EXAMPLE = os.path.join(HERE, "..", "..", "examples", "registry-export.reg")
 sys.path.insert(0, os.path.join(HERE, "..", "scenarios"))
 import sysfs_trees  # noqa: E402
 
@@ -19,7 +20,13 @@ LISTING = ("0403 6001 FT1 /dev/ttyACM3\n1A2B 3C4D A1 /dev/ttyACM1\n1A2B 5E6F B2 
 # What the bash completion offers: the words typed so far (the last is the
 # one being completed), the tree the program reads, and the candidates.
 COMPLETIONS = [
-    (["", ], "three_devices", ["--help", "-h", "0403", "1A2B"]),
+    (["", ], "three_devices", ["--help", "-h", "--wait", "--json", "--all-ports", "0403", "1A2B"]),
+    (["--json", "-"], "missing", ["--wait", "--all-ports"]),
+    (["--wait", "5", ""], "three_devices", ["--json", "--all-ports", "0403", "1A2B"]),
+    (["--all-ports", "2E8A", ""], "three_devices", ["000A", "000A\\&MI_00"]),
+    (["--all-ports", "2e8a", "000A", ""], "three_devices", ["E661"]),
+    (["--all-ports", "1199", "0025", ""], "modem", ["1-2"]),
+    (["1a86", "7523", ""], "example", ["5\\&1e5b1c3\\&0\\&3"]),
     (["1"], "three_devices", ["1A2B"]),
     (["1a2b", ""], "three_devices", ["3C4D", "5E6F"]),
     (["1A2B", "5E6F", ""], "three_devices", ["B2"]),
@@ -29,12 +36,14 @@ COMPLETIONS = [
 ]
 
 
-def complete(root, exe, words, sysfs):
+def complete(root, exe, words, tree):
     script = os.path.join(root, "usr/share/bash-completion/completions/portsift")
     words = [exe] + words
     command = (f'source "{script}"; COMP_WORDS=({" ".join(repr(w) for w in words)}); '
                f'COMP_CWORD={len(words) - 1}; _portsift; printf "%s\\n" "${{COMPREPLY[@]}}"')
-    done = subprocess.run(["bash", "-c", command], env=dict(os.environ, PORTSIFT_SYSFS=sysfs),
+    # "example" is the example registry export; any other name a sysfs tree.
+    source = dict(PORTSIFT_REGISTRY=EXAMPLE) if tree.endswith(".reg") else dict(PORTSIFT_SYSFS=tree)
+    done = subprocess.run(["bash", "-c", command], env=dict(os.environ, **source),
                           capture_output=True, text=True, check=True)
     return sorted(line for line in done.stdout.splitlines() if line)
 
@@ -47,6 +56,7 @@ def main():
         subprocess.run(["dpkg", "-x", deb, root], check=True)
         exe = os.path.join(root, "usr/bin/portsift")
         sysfs = sysfs_trees.build("three_devices", os.path.join(work, "three_devices"))
+        sysfs_trees.build("modem", os.path.join(work, "modem"))
         listed = subprocess.run([exe], env=dict(os.environ, PORTSIFT_SYSFS=sysfs), capture_output=True, text=True)
         if (listed.stdout, listed.returncode) != (LISTING, 0):
             failures.append(f"installed program listed {listed.stdout!r}, status {listed.returncode}")
@@ -54,7 +64,7 @@ def main():
             if not page.read().startswith(".TH PORTSIFT 1"):
                 failures.append("usr/share/man/man1/portsift.1.gz is not the portsift(1) page")
         for words, tree, want in COMPLETIONS:
-            got = complete(root, exe, words, sysfs if tree == "three_devices" else os.path.join(work, tree))
+            got = complete(root, exe, words, EXAMPLE if tree == "example" else os.path.join(work, tree))
             if got != sorted(want):
                 failures.append(f"completing {words} on {tree}: expected {sorted(want)}, got {got}")
     print("\n".join(failures) or f"{os.path.basename(deb)}: installed, listed, man page, {len(COMPLETIONS)} completions")

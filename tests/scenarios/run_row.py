@@ -27,6 +27,7 @@ HEADER = "Windows Registry Editor Version 5.00"
 # Wine starts each import from a registry without the keys the rows use.
 WINE_RESET = [
     r"[-HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB]",
+    r"[-HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\FTDIBUS]",
     r"[-HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM]",
 ]
 
