@@ -1,23 +1,53 @@
-# PowerShell argument completer for portsift.exe: VIDs, then PIDs, then serial
-# numbers of the USB serial devices attached now, from portsift's own full
-# listing. Dot-source this file from your profile:  . "$HOME\portsift\portsift-completion.ps1"
+# PowerShell argument completer for portsift.exe: the options, then VIDs,
+# PIDs and serial numbers of the USB serial devices attached now, from
+# portsift's own full listing (by device when --all-ports is on the line).
+# Dot-source this file from your profile:  . "$HOME\portsift\portsift-completion.ps1"
 
 Register-ArgumentCompleter -Native -CommandName portsift, portsift.exe -ScriptBlock {
     param($wordToComplete, $commandAst, $cursorPosition)
     $words = @($commandAst.CommandElements | ForEach-Object { $_.ToString() })
     # The word being completed is not yet an element when it is empty.
-    $position = if ($wordToComplete) { $words.Count - 1 } else { $words.Count }
-    if ($position -gt 3) { return }
-    $listing = & $words[0] 2>$null
-    if ($LASTEXITCODE -ne 0) { return }
-    # Lines are "VID PID S/N PORT"; a composite device's function
-    # (PID&MI_nn) cannot be asked for by VID and PID.
-    $fields = $listing | ForEach-Object { , ($_ -split ' ') } | Where-Object { $_[1].Length -eq 4 }
-    $candidates = switch ($position) {
-        1 { @('-h', '--help') + ($fields | ForEach-Object { $_[0] }) }
-        2 { $fields | Where-Object { $_[0] -eq $words[1] } | ForEach-Object { $_[1] } }
-        3 { $fields | Where-Object { $_[0] -eq $words[1] -and $_[1] -eq $words[2] } | ForEach-Object { $_[2] } }
+    $current = if ($wordToComplete) { $words.Count - 1 } else { $words.Count }
+    # Options come first; the VID, PID and S/N positions count after them.
+    $i = 1
+    $seen = @()
+    while ($i -lt $current -and $words[$i] -in '--wait', '--json', '--all-ports') {
+        $seen += $words[$i]
+        if ($words[$i] -ne '--wait') { $i += 1 }
+        elseif ($i + 1 -eq $current) { return }
+        else { $i += 2 }
     }
-    $candidates | Sort-Object -Unique | Where-Object { $_ -like "$wordToComplete*" } |
-        ForEach-Object { [System.Management.Automation.CompletionResult]::new($_, $_, 'ParameterValue', $_) }
+    $all = @($seen | Where-Object { $_ -eq '--all-ports' })
+    $position = $current - $i + 1
+    if ($position -gt 3) { return }
+    $candidates = @()
+    if ($position -eq 1) {
+        # The help switches only stand first; each option once.
+        if ($i -eq 1) { $candidates = @('-h', '--help') }
+        $candidates += @('--wait', '--json', '--all-ports') | Where-Object { $_ -notin $seen }
+    }
+    if (-not ($candidates -and $wordToComplete.StartsWith('-'))) {
+        $listing = & $words[0] @all 2>$null
+        if ($LASTEXITCODE -ne 0) { return }
+        # Lines are "VID PID S/N PORT". Without --all-ports a composite
+        # device's function (PID&MI_nn) cannot be asked for; with it, by its
+        # device's PID or its own.
+        $fields = $listing | ForEach-Object { , ($_ -split ' ') } | Where-Object { $all -or $_[1].Length -eq 4 }
+        $vid = $words[$i]
+        $model = $words[$i + 1]
+        $candidates += switch ($position) {
+            1 { $fields | ForEach-Object { $_[0] } }
+            2 { $fields | Where-Object { $_[0] -eq $vid } | ForEach-Object { $_[1].Substring(0, 4); if ($all) { $_[1] } } }
+            3 {
+                $fields | Where-Object { $_[0] -eq $vid -and ($_[1] -eq $model -or ($all -and $_[1].Substring(0, 4) -eq $model)) } |
+                    ForEach-Object { $_[2] }
+            }
+        }
+    }
+    $candidates | Sort-Object -Unique | Where-Object { $_ -like "$($wordToComplete.Trim("'"))*" } | ForEach-Object {
+        # Quoted wherever PowerShell would read a character itself: the &
+        # of an instance name, a blank, a quote.
+        $text = if ($_ -match '^[\w.-]+$') { $_ } else { "'" + ($_ -replace "'", "''") + "'" }
+        [System.Management.Automation.CompletionResult]::new($text, $_, 'ParameterValue', $_)
+    }
 }
