@@ -6,6 +6,7 @@
 #include "walk/port.h"
 #include "walk/walk.h"
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -56,6 +57,7 @@ struct device_scan {
     int interface;        // the one function asked for, or any_interface
     open_key ftdi_key;    // Enum\FTDIBUS, null where FTDI's driver never ran
     std::optional<std::vector<wtext>> functions;  // the model's VID&PID&MI_nn keys, once read
+    std::map<wtext, composite_map> composites;    // by device key name, each read once
 };
 
 // The node's port when it is a serial port present now: of the Ports or the
@@ -118,7 +120,7 @@ bool is_composite(HKEY device_key) {
 
 // A node under Enum\USB: a function is named by its composite device when
 // that is found, and keeps its own instance name when it is not.
-void list_usb_node(const device_scan& scan, const WCHAR* dev_name, const WCHAR* inst_name, HKEY inst_key) {
+void list_usb_node(device_scan& scan, const WCHAR* dev_name, const WCHAR* inst_name, HKEY inst_key) {
     const std::optional<wtext> port = present_port(inst_key);
     if (!port) return;
     const wview name(dev_name);
@@ -132,7 +134,10 @@ void list_usb_node(const device_scan& scan, const WCHAR* dev_name, const WCHAR* 
     if (mi != wview::npos) {
         listed.interface = interface_number(name, mi);
         const wtext parent_key = without_interface(name, mi);
-        if (std::optional<wtext> parent = parent_instance(scan.ctx.usb_key, parent_key.c_str(), inst_name)) {
+        auto devices = scan.composites.find(parent_key);
+        if (devices == scan.composites.end())
+            devices = scan.composites.emplace(parent_key, composite_devices(scan.ctx.usb_key, parent_key.c_str())).first;
+        if (std::optional<wtext> parent = parent_in(devices->second, inst_name)) {
             listed.instance = std::move(*parent);
             if (scan.ctx.listed) {
                 HKEY key = nullptr;
@@ -248,13 +253,13 @@ const std::vector<wtext>& model_functions(device_scan& scan) {
     return *scan.functions;
 }
 
-// Windows names a function PREFIX&00nn after its device's ParentIdPrefix;
-// the Linux view names it PREFIX, or PREFIX&n for the n-th port of an
-// interface with several.
+// The rule parent_in follows: a function is named after its device's
+// ParentIdPrefix, as PREFIX&00nn on Windows; the Linux view names it PREFIX,
+// or PREFIX&n for the n-th port of an interface with several.
 bool function_of(wview function, wview prefix) {
-    if (text_equal_nocase(function, prefix)) return true;
-    return function.size() > prefix.size() + 1 && starts_nocase(function, prefix) &&
-           function[prefix.size()] == u'&' && function.find(u'&', prefix.size() + 1) == wview::npos;
+    const std::size_t amp = function.rfind(u'&');
+    return text_equal_nocase(function, prefix) ||
+           (amp != wview::npos && text_equal_nocase(function.substr(0, amp), prefix));
 }
 
 void function_ports(device_scan& scan, const listed_port& device, HKEY device_key, const wtext& prefix) {
@@ -328,7 +333,7 @@ void open_ftdi(device_scan& scan) {
 }  // namespace
 
 void scan_by_device(scan_ctx& ctx, int interface) {
-    device_scan scan{ctx, interface, nullptr, std::nullopt};
+    device_scan scan{ctx, interface, nullptr, std::nullopt, {}};
     if (!ctx.vid) {
         open_ftdi(scan);
         list_every_port(scan);

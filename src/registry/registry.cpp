@@ -2,8 +2,6 @@
 
 #include "report/report.h"
 
-#include <algorithm>
-
 int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
     const LONG status = RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, out);
     if (status == ERROR_SUCCESS) return 0;
@@ -40,23 +38,39 @@ std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
     return wtext(text);
 }
 
-std::optional<wtext> parent_instance(HKEY usb_key, const WCHAR* dev_name, wview function) {
-    const wview prefix = function.substr(0, std::min(function.rfind(u'&'), function.size()));
+namespace {
+
+wtext folded(wview text) {
+    wtext out(text);
+    for (WCHAR& c : out)
+        if (c >= u'A' && c <= u'Z') c = static_cast<WCHAR>(c + 32);
+    return out;
+}
+
+}  // namespace
+
+composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
+    composite_map devices;
     HKEY dev_key = nullptr;
-    if (RegOpenKeyExW(usb_key, dev_name, 0, KEY_READ, &dev_key) != ERROR_SUCCESS) return std::nullopt;
-    std::optional<wtext> exact, by_prefix;
+    if (RegOpenKeyExW(usb_key, dev_name, 0, KEY_READ, &dev_key) != ERROR_SUCCESS) return devices;
     WCHAR name[256];
-    for (DWORD index = 0; !exact; ++index) {
+    for (DWORD index = 0;; ++index) {
         DWORD size = 256;
         if (RegEnumKeyExW(dev_key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         HKEY inst_key = nullptr;
         if (RegOpenKeyExW(dev_key, name, 0, KEY_QUERY_VALUE, &inst_key) != ERROR_SUCCESS) continue;
-        const std::optional<wtext> id = reg_text(inst_key, TEXT("ParentIdPrefix"));
+        if (const std::optional<wtext> prefix = reg_text(inst_key, TEXT("ParentIdPrefix")))
+            devices.emplace(folded(*prefix), name);
         RegCloseKey(inst_key);
-        if (!id) continue;
-        if (text_equal_nocase(*id, function)) exact = wtext(name);
-        else if (!by_prefix && prefix.size() < function.size() && text_equal_nocase(*id, prefix)) by_prefix = wtext(name);
     }
     RegCloseKey(dev_key);
-    return exact ? exact : by_prefix;
+    return devices;
+}
+
+std::optional<wtext> parent_in(const composite_map& devices, wview function) {
+    auto found = devices.find(folded(function));
+    const std::size_t amp = function.rfind(u'&');
+    if (found == devices.end() && amp != wview::npos) found = devices.find(folded(function.substr(0, amp)));
+    if (found == devices.end()) return std::nullopt;
+    return found->second;
 }

@@ -4,6 +4,7 @@
 #include "registry/platform.h"
 #include "report/text.h"
 
+#include <map>
 #include <optional>
 
 // Opens `name` under `parent` for reading values (KEY_QUERY_VALUE) into
@@ -22,9 +23,13 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name);
 // a REG_SZ value of that name was there, empty or not.
 std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text = nullptr);
 
-// The instance, under the device key `dev_name` of the root `usb_key`, of
-// the composite device whose function is `function`: the one whose
-// ParentIdPrefix is the function's instance name itself or, failing that,
-// that name up to its last "&" (Windows names a function PREFIX&00nn).
-// None when there is no such key or instance; never ends the run.
-std::optional<wtext> parent_instance(HKEY usb_key, const WCHAR* dev_name, wview function);
+// The composite devices under the device key `dev_name` of the root
+// `usb_key`: their instance names by ParentIdPrefix (ASCII letters folded to
+// lower case). Empty when there is no such key; never ends the run.
+using composite_map = std::map<wtext, wtext>;
+composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name);
+
+// The device in `devices` whose function is the instance `function`: the one
+// whose ParentIdPrefix is the function's name itself or, failing that, that
+// name up to its last "&" (Windows names a function PREFIX&00nn).
+std::optional<wtext> parent_in(const composite_map& devices, wview function);
