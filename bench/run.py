@@ -186,6 +186,49 @@ def json_output(workdir, boards, keys):
     print(f"| export, {keys} instance keys | {ms(text[0])} | {ms(as_json[0])} | – | {as_json[0] / text[0]:.2f} | – |")
 
 
+def instructions(command, env):
+    """Instructions one run executes (callgrind): the same count on a busy
+    machine as on a quiet one. None without valgrind."""
+    if not shutil.which("valgrind"):
+        return None
+    done = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"] + command.split(),
+                          env=env, capture_output=True, text=True)
+    return int(done.stderr.rsplit("Collected :", 1)[1].split()[0])
+
+
+def all_ports(workdir, keys, boards):
+    print(f"\n## `--all-ports` against the plain listing and lookup (Linux program)\n")
+    export = os.path.join(workdir, f"devices-{keys}.reg")
+    with open(export, "wb") as f:
+        f.write(gen.device_export(keys))
+    env = dict(os.environ, PORTSIFT_REGISTRY=export)
+    # Instance 2 is a serial port of its own, 1 a composite device, 0 an FTDI chip.
+    model = lambda i: f"{0x1000 + i // 3:04X} {(i * 7919) & 0xFFFF:04X} SN{i:08d}"
+    listed = subprocess.run([NATIVE, "--all-ports"], env=env, capture_output=True, text=True, check=True)
+    assert len(listed.stdout.splitlines()) == keys // 2, len(listed.stdout.splitlines())
+    for i in range(3):
+        found = subprocess.run([NATIVE, "--all-ports", *model(i).split()], env=env, capture_output=True, text=True)
+        assert found.stdout == f"COM{10 + i}\n", found
+    rows = [(f"export, {keys} instance keys", "full listing", NATIVE, f"{NATIVE} --all-ports", 1.3)]
+    for what, i in (("a port of its own", 2), ("a composite device's function", 1), ("an FTDI chip", 0)):
+        rows.append((f"export, {keys} instance keys", f"`VID PID S/N` of {what} (plain: the port of its own)",
+                     f"{NATIVE} {model(2)}", f"{NATIVE} --all-ports {model(i)}", 1.1))
+    for composite in (False, True):
+        root = os.path.join(workdir, f"all-sys-{boards}-{composite}")
+        gen.sysfs_tree(root, boards, composite=composite)
+        kind = "composite boards (the tty one function of three)" if composite else "CDC boards"
+        rows.append((f"sysfs, {boards} {kind}", "full listing", NATIVE, f"{NATIVE} --all-ports", 1.05, root))
+    print("| input | measure | plain ms | `--all-ports` ms | ratio | ratio of instructions | goal |")
+    print("|---|---|---:|---:|---:|---:|---:|")
+    for what, measure, plain, by_device, goal, *tree in rows:
+        env = dict(os.environ, PORTSIFT_SYSFS=tree[0]) if tree else dict(os.environ, PORTSIFT_REGISTRY=export)
+        a, b = (median for _, _, median in hyperfine([plain, by_device], env=env, runs=30))
+        counts = [instructions(c, env) for c in (plain, by_device)]
+        ratio = f"{counts[1] / counts[0]:.3f}" if counts[0] else "–"
+        print(f"| {what} | {measure} | {ms(a)} | {ms(b)} | {b / a:.3f} | {ratio} | ≤ {goal} |")
+    print("\nMedians of one hyperfine run per row (30 runs each); instructions from one callgrind run each.")
+
+
 def wait(workdir, tries=20):
     print("\n## Waiting for a board (`--wait`, Linux program on a sysfs tree of 10 boards)\n")
     sys.path.insert(0, os.path.join(TOP, "tests/scenarios"))
@@ -262,6 +305,8 @@ def main():
             sysfs(workdir, counts)
         if not only or "json" in only:
             json_output(workdir, 1000, 100000 if "--quick" not in sys.argv else 10000)
+        if not only or "all-ports" in only:
+            all_ports(workdir, 10000, 1000)
         if not only or "wait" in only:
             wait(workdir)
         if (not only or "wine" in only) and shutil.which("wine"):

@@ -57,35 +57,49 @@ struct device_scan {
     int interface;        // the one function asked for, or any_interface
     open_key ftdi_key;    // Enum\FTDIBUS, null where FTDI's driver never ran
     std::optional<std::vector<wtext>> functions;  // the model's VID&PID&MI_nn keys, once read
-    std::map<wtext, composite_map> composites;    // by device key name, each read once
+    // The composite devices of each model, by device key name: noted as
+    // the full listing walks a model's key, which comes before its
+    // functions' keys, or read when a function comes first.
+    std::map<wtext, composite_map, text_less_nocase> composites;
 };
 
 // The node's port when it is a serial port present now: of the Ports or the
 // Modem class, with its PortName, known to the port service.
 std::optional<wtext> present_port(HKEY key) {
-    if (!class_matches(key, PORTS_CLASS_GUID) && !class_matches(key, MODEM_CLASS_GUID)) return std::nullopt;
+    // Read once for both classes: most nodes are of neither.
+    const std::optional<wtext> guid = reg_string(key, TEXT("ClassGUID"));
+    if (!guid || !(text_equal_nocase(*guid, PORTS_CLASS_GUID) || text_equal_nocase(*guid, MODEM_CLASS_GUID)))
+        return std::nullopt;
     std::optional<wtext> name = port_name(key);
     if (!port_present(name)) return std::nullopt;
     return name;
 }
 
-// Prints the port's line in the form the filters call for (`pid_field` is
-// the line's PID, with any &MI_nn), and keeps it for the document.
-void show(const device_scan& scan, listed_port listed, wview pid_field, HKEY port_key, HKEY device_key) {
-    const scan_ctx& ctx = scan.ctx;
-    if (!ctx.vid) print_out(TEXT("%s %s "), listed.vid.c_str(), wtext(pid_field).c_str());
-    if (!ctx.serial) print_out(TEXT("%s "), listed.instance.c_str());
-    print_out(TEXT("%s\n"), listed.port.c_str());
-    if (ctx.listed) keep_device_port(*ctx.listed, std::move(listed), port_key, device_key);
-}
+// What a port's line names it by: views of the caller's names.
+struct found_port {
+    wview vid, pid;      // four characters each
+    wview pid_field;     // the full listing's PID, with any &MI_nn
+    wview instance;      // the device's instance name
+    std::optional<unsigned> interface;
+};
 
-listed_port listed_as(wtext port, wtext vid, wtext pid, wtext instance) {
+// Prints the port's line, in one piece, in the form the filters call for,
+// and keeps the port for the document.
+void show(const device_scan& scan, const found_port& found, const wtext& port, HKEY port_key, HKEY device_key) {
+    const scan_ctx& ctx = scan.ctx;
+    wtext line;
+    if (!ctx.vid) line.append(found.vid).append(1, TEXT(' ')).append(found.pid_field).append(1, TEXT(' '));
+    if (!ctx.serial) line.append(found.instance).append(1, TEXT(' '));
+    line.append(port).append(1, TEXT('\n'));
+    print_out(TEXT("%s"), line.c_str());
+    if (!ctx.listed) return;
     listed_port listed;
-    listed.port = std::move(port);
-    listed.vid = std::move(vid);
-    listed.pid = std::move(pid);
-    listed.instance = std::move(instance);
-    return listed;
+    listed.port = port;
+    listed.vid = found.vid;
+    listed.pid = found.pid;
+    listed.interface = found.interface;
+    listed.instance = found.instance;
+    keep_device_port(*ctx.listed, std::move(listed), port_key, device_key);
 }
 
 // The "&MI_nn" that names interface `number`.
@@ -120,7 +134,13 @@ bool is_composite(HKEY device_key) {
 
 // A node under Enum\USB: a function is named by its composite device when
 // that is found, and keeps its own instance name when it is not.
-void list_usb_node(device_scan& scan, const WCHAR* dev_name, const WCHAR* inst_name, HKEY inst_key) {
+void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_name, const WCHAR* inst_name,
+                   HKEY inst_key) {
+    if (model)
+        if (std::optional<wtext> prefix = reg_text(inst_key, TEXT("ParentIdPrefix")))
+            // Instances enumerate in order, and on Linux a prefix is its
+            // instance's name: most go at the end.
+            model->emplace_hint(model->end(), std::move(*prefix), inst_name);
     const std::optional<wtext> port = present_port(inst_key);
     if (!port) return;
     const wview name(dev_name);
@@ -128,26 +148,26 @@ void list_usb_node(device_scan& scan, const WCHAR* dev_name, const WCHAR* inst_n
         print_err(TEXT("invalid device key format: %s\n"), dev_name);
         return;
     }
-    listed_port listed = listed_as(*port, wtext(name.substr(4, 4)), wtext(name.substr(13, 4)), inst_name);
+    found_port found{name.substr(4, 4), name.substr(13, 4), name.substr(13), inst_name, std::nullopt};
     open_key device_key;
     const std::size_t mi = interface_at(name);
     if (mi != wview::npos) {
-        listed.interface = interface_number(name, mi);
+        found.interface = interface_number(name, mi);
         const wtext parent_key = without_interface(name, mi);
         auto devices = scan.composites.find(parent_key);
         if (devices == scan.composites.end())
             devices = scan.composites.emplace(parent_key, composite_devices(scan.ctx.usb_key, parent_key.c_str())).first;
-        if (std::optional<wtext> parent = parent_in(devices->second, inst_name)) {
-            listed.instance = std::move(*parent);
+        if (const wtext* parent = parent_in(devices->second, inst_name)) {
+            found.instance = *parent;
             if (scan.ctx.listed) {
                 HKEY key = nullptr;
-                const wtext path = parent_key + TEXT("\\") + listed.instance;
+                const wtext path = parent_key + TEXT("\\") + *parent;
                 if (RegOpenKeyExW(scan.ctx.usb_key, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
                     device_key.reset(key);
             }
         }
     }
-    show(scan, std::move(listed), name.substr(13), inst_key, device_key.get());
+    show(scan, found, *port, inst_key, device_key.get());
 }
 
 // The USB device an FTDI port node's suffix names, under the model's key:
@@ -198,25 +218,30 @@ void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_ke
         print_err(TEXT("invalid device key format: %s\n"), key_name);
         return;
     }
-    const wtext vid(name.substr(4, 4)), pid(name.substr(13, 4));
-    const wview suffix = name.substr(18);
-    std::optional<ftdi_chip> chip = chip_of(scan.ctx.usb_key, TEXT("VID_") + vid + TEXT("&PID_") + pid, suffix);
-    listed_port listed = listed_as(*port, vid, pid, wtext(suffix));
+    const wview vid = name.substr(4, 4), pid = name.substr(13, 4), suffix = name.substr(18);
+    const std::optional<ftdi_chip> chip =
+        chip_of(scan.ctx.usb_key, TEXT("VID_") + wtext(vid) + TEXT("&PID_") + wtext(pid), suffix);
+    found_port found{vid, pid, pid, suffix, std::nullopt};
+    wtext pid_field;
     if (chip) {
-        listed.instance = chip->instance;
-        listed.interface = chip->interface;
+        found.instance = chip->instance;
+        found.interface = chip->interface;
+        if (chip->interface) found.pid_field = pid_field = wtext(pid) + interface_suffix(*chip->interface);
     }
-    const wtext pid_field = listed.interface ? pid + interface_suffix(*listed.interface) : pid;
-    show(scan, std::move(listed), pid_field, port_key, chip ? chip->key.get() : nullptr);
+    show(scan, found, *port, port_key, chip ? chip->key.get() : nullptr);
 }
 
 void list_every_port(device_scan& scan) {
     each_subkey(scan.ctx.usb_key, TEXT("main:189:RegEnumKeyEx(dev_keys)"),
                 TEXT("main:192:RegOpenKeyEx(enumerated key)"), [&](const WCHAR* dev_name, HKEY dev_key) {
+                    // A model's own key: its composite devices are noted on the way.
+                    composite_map* model = interface_at(dev_name) == wview::npos
+                                               ? &scan.composites.try_emplace(dev_name).first->second
+                                               : nullptr;
                     each_subkey(dev_key, TEXT("main:219:RegEnumKeyEx(dev_keys)"),
                                 TEXT("main:222:RegOpenKeyEx(enumerated key)"),
                                 [&](const WCHAR* inst_name, HKEY inst_key) {
-                                    list_usb_node(scan, dev_name, inst_name, inst_key);
+                                    list_usb_node(scan, model, dev_name, inst_name, inst_key);
                                 });
                 });
     if (!scan.ftdi_key) return;
@@ -262,7 +287,7 @@ bool function_of(wview function, wview prefix) {
            (amp != wview::npos && text_equal_nocase(function.substr(0, amp), prefix));
 }
 
-void function_ports(device_scan& scan, const listed_port& device, HKEY device_key, const wtext& prefix) {
+void function_ports(device_scan& scan, const found_port& device, HKEY device_key, const wtext& prefix) {
     for (const wtext& function : model_functions(scan)) {
         const open_key key = open_optional(scan.ctx.usb_key, function.c_str(), TEXT("main:253:RegOpenKeyEx(function key)"));
         if (!key) continue;
@@ -271,19 +296,18 @@ void function_ports(device_scan& scan, const listed_port& device, HKEY device_ke
                         if (!function_of(name, prefix)) return;
                         const std::optional<wtext> port = present_port(port_key);
                         if (!port) return;
-                        listed_port listed = device;
-                        listed.port = *port;
-                        listed.interface = interface_number(function, interface_at(function));
-                        show(scan, std::move(listed), TEXT(""), port_key, device_key);
+                        found_port found = device;
+                        found.interface = interface_number(function, interface_at(function));
+                        show(scan, found, *port, port_key, device_key);
                     });
     }
 }
 
 // The FTDI port nodes of the chip `device_key` is the USB node of.
-void ftdi_ports(device_scan& scan, const listed_port& device, HKEY device_key) {
+void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
     const scan_ctx& ctx = scan.ctx;
-    const wtext model = wtext(TEXT("VID_")) + ctx.vid + TEXT("+PID_") + ctx.pid + TEXT("+") + device.instance;
-    const bool made_up = device.instance.find(u'&') != wtext::npos;
+    const wtext model = wtext(TEXT("VID_")) + ctx.vid + TEXT("+PID_") + ctx.pid + TEXT("+") + wtext(device.instance);
+    const bool made_up = device.instance.find(u'&') != wview::npos;
     std::optional<bool> composite;
     // A chip without a serial number: its name alone, then & and 1, 2...;
     // with one: its serial and A, B...
@@ -300,10 +324,9 @@ void ftdi_ports(device_scan& scan, const listed_port& device, HKEY device_key) {
                     TEXT("main:269:RegOpenKeyEx(ftdi instance)"), [&](const WCHAR*, HKEY port_key) {
                         const std::optional<wtext> port = present_port(port_key);
                         if (!port) return;
-                        listed_port listed = device;
-                        listed.port = *port;
-                        if (multi) listed.interface = k - 1;
-                        show(scan, std::move(listed), TEXT(""), port_key, device_key);
+                        found_port found = device;
+                        if (multi) found.interface = k - 1;
+                        show(scan, found, *port, port_key, device_key);
                     });
     }
 }
@@ -312,14 +335,9 @@ void ftdi_ports(device_scan& scan, const listed_port& device, HKEY device_key) {
 // functions in interface order, then its FTDI channels.
 void device_ports(device_scan& scan, const WCHAR* instance, HKEY device_key) {
     const scan_ctx& ctx = scan.ctx;
-    const listed_port device = listed_as(wtext(), ctx.vid, ctx.pid, instance);
-    if (scan.interface == any_interface) {
-        if (const std::optional<wtext> port = present_port(device_key)) {
-            listed_port listed = device;
-            listed.port = *port;
-            show(scan, std::move(listed), TEXT(""), device_key, nullptr);
-        }
-    }
+    const found_port device{ctx.vid, ctx.pid, wview(), instance, std::nullopt};
+    if (scan.interface == any_interface)
+        if (const std::optional<wtext> port = present_port(device_key)) show(scan, device, *port, device_key, nullptr);
     if (const std::optional<wtext> prefix = reg_string(device_key, TEXT("ParentIdPrefix")))
         function_ports(scan, device, device_key, *prefix);
     if (scan.ftdi_key) ftdi_ports(scan, device, device_key);

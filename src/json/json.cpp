@@ -30,10 +30,10 @@ std::optional<wtext> serial_number(const scan_ctx& ctx, HKEY inst_key, const WCH
     if (instance.find(u'&') == wtext::npos) return instance;
     const std::size_t mi = dev_name ? interface_at(dev_name) : wview::npos;
     if (mi == wview::npos) return std::nullopt;
-    std::optional<wtext> parent =
-        parent_in(composite_devices(ctx.usb_key, without_interface(dev_name, mi).c_str()), instance);
-    if (parent && parent->find(u'&') != wtext::npos) return std::nullopt;
-    return parent;
+    const composite_map devices = composite_devices(ctx.usb_key, without_interface(dev_name, mi).c_str());
+    const wtext* parent = parent_in(devices, instance);
+    if (!parent || parent->find(u'&') != wtext::npos) return std::nullopt;
+    return *parent;
 }
 
 void put_string(wtext& out, const std::optional<wtext>& value) {

@@ -6,6 +6,7 @@
 #include "report/report.h"
 #include "report/text.h"
 #include "wait/wait.h"
+#include "walk/walk.h"
 
 #include <vector>
 
@@ -94,6 +95,12 @@ int run_with_options(int argc, const WCHAR* const* argv) {
     }
     scan_ctx ctx{};
     parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
+    if (!options.wait_text && !options.json) {
+        // Lines as they come, as a plain run writes them: nothing to hold.
+        open_root(ctx);
+        scan_by_device(ctx, options.interface);
+        return 0;
+    }
     std::vector<listed_port> ports;
     if (options.json) {
         ctx.listed = &ports;

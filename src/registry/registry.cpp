@@ -38,17 +38,6 @@ std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
     return wtext(text);
 }
 
-namespace {
-
-wtext folded(wview text) {
-    wtext out(text);
-    for (WCHAR& c : out)
-        if (c >= u'A' && c <= u'Z') c = static_cast<WCHAR>(c + 32);
-    return out;
-}
-
-}  // namespace
-
 composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
     composite_map devices;
     HKEY dev_key = nullptr;
@@ -60,17 +49,16 @@ composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
         HKEY inst_key = nullptr;
         if (RegOpenKeyExW(dev_key, name, 0, KEY_QUERY_VALUE, &inst_key) != ERROR_SUCCESS) continue;
         if (const std::optional<wtext> prefix = reg_text(inst_key, TEXT("ParentIdPrefix")))
-            devices.emplace(folded(*prefix), name);
+            devices.emplace(*prefix, name);
         RegCloseKey(inst_key);
     }
     RegCloseKey(dev_key);
     return devices;
 }
 
-std::optional<wtext> parent_in(const composite_map& devices, wview function) {
-    auto found = devices.find(folded(function));
+const wtext* parent_in(const composite_map& devices, wview function) {
+    auto found = devices.find(function);
     const std::size_t amp = function.rfind(u'&');
-    if (found == devices.end() && amp != wview::npos) found = devices.find(folded(function.substr(0, amp)));
-    if (found == devices.end()) return std::nullopt;
-    return found->second;
+    if (found == devices.end() && amp != wview::npos) found = devices.find(function.substr(0, amp));
+    return found == devices.end() ? nullptr : &found->second;
 }

@@ -24,12 +24,13 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name);
 std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text = nullptr);
 
 // The composite devices under the device key `dev_name` of the root
-// `usb_key`: their instance names by ParentIdPrefix (ASCII letters folded to
-// lower case). Empty when there is no such key; never ends the run.
-using composite_map = std::map<wtext, wtext>;
+// `usb_key`: their instance names by ParentIdPrefix. Empty when there is no
+// such key; never ends the run.
+using composite_map = std::map<wtext, wtext, text_less_nocase>;
 composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name);
 
 // The device in `devices` whose function is the instance `function`: the one
 // whose ParentIdPrefix is the function's name itself or, failing that, that
 // name up to its last "&" (Windows names a function PREFIX&00nn).
-std::optional<wtext> parent_in(const composite_map& devices, wview function);
+// Null when there is none.
+const wtext* parent_in(const composite_map& devices, wview function);

@@ -1,5 +1,9 @@
 #include "report/text.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 WCHAR fold_ascii(WCHAR c) { return (c >= u'A' && c <= u'Z') ? static_cast<WCHAR>(c + 32) : c; }
@@ -90,6 +94,23 @@ bool text_equal_nocase(wview a, wview b) {
     for (std::size_t i = 0; i < a.size(); ++i)
         if (fold_ascii(a[i]) != fold_ascii(b[i])) return false;
     return true;
+}
+
+bool text_less_nocase::operator()(wview a, wview b) const {
+    const std::size_t common = std::min(a.size(), b.size());
+    // Names share long prefixes (serial numbers): equal runs need no folding.
+    std::size_t i = 0;
+    for (std::uint64_t x, y; i + 4 <= common; i += 4) {
+        std::memcpy(&x, a.data() + i, sizeof x);
+        std::memcpy(&y, b.data() + i, sizeof y);
+        if (x != y) break;
+    }
+    for (; i < common; ++i) {
+        if (a[i] == b[i]) continue;
+        const WCHAR x = fold_ascii(a[i]), y = fold_ascii(b[i]);
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
 }
 
 std::string to_utf8(wview text) {

@@ -13,6 +13,12 @@ using wview = std::basic_string_view<WCHAR>;
 // default locale.
 bool text_equal_nocase(wview a, wview b);
 
+// Orders texts as text_equal_nocase compares them; finds by view.
+struct text_less_nocase {
+    using is_transparent = void;
+    bool operator()(wview a, wview b) const;
+};
+
 // The value of a hexadecimal digit, or -1.
 int hex_digit(char32_t c);
 
