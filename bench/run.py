@@ -196,6 +196,20 @@ def instructions(command, env):
     return int(done.stderr.rsplit("Collected :", 1)[1].split()[0])
 
 
+def alternating(commands, env, runs=60):
+    """Median wall time in seconds of each command, run in turn (A B A B ...)
+    after a warm-up of each, so that a machine whose speed drifts during the
+    run weighs on every command alike."""
+    times = [[] for _ in commands]
+    for round_ in range(runs + 3):
+        for i, command in enumerate(commands):
+            start = time.perf_counter()
+            subprocess.run(command.split(), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if round_ >= 3:
+                times[i].append(time.perf_counter() - start)
+    return [statistics.median(t) for t in times]
+
+
 def all_ports(workdir, keys, boards):
     print(f"\n## `--all-ports` against the plain listing and lookup (Linux program)\n")
     export = os.path.join(workdir, f"devices-{keys}.reg")
@@ -222,11 +236,11 @@ def all_ports(workdir, keys, boards):
     print("|---|---|---:|---:|---:|---:|---:|")
     for what, measure, plain, by_device, goal, *tree in rows:
         env = dict(os.environ, PORTSIFT_SYSFS=tree[0]) if tree else dict(os.environ, PORTSIFT_REGISTRY=export)
-        a, b = (median for _, _, median in hyperfine([plain, by_device], env=env, runs=30))
+        a, b = alternating([plain, by_device], env)
         counts = [instructions(c, env) for c in (plain, by_device)]
         ratio = f"{counts[1] / counts[0]:.3f}" if counts[0] else "–"
         print(f"| {what} | {measure} | {ms(a)} | {ms(b)} | {b / a:.3f} | {ratio} | ≤ {goal} |")
-    print("\nMedians of one hyperfine run per row (30 runs each); instructions from one callgrind run each.")
+    print("\nMedians of 60 runs of each command, the two run in turn; instructions from one callgrind run each.")
 
 
 def wait(workdir, tries=20):
