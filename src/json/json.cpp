@@ -1,6 +1,7 @@
 #include "json/json.h"
 
 #include "registry/registry.h"
+#include "report/report.h"
 
 namespace {
 
@@ -140,9 +141,9 @@ void write_document(const std::vector<listed_port>& ports) {
         put_field(out, TEXT("description"), p.description);
         put_field(out, TEXT("manufacturer"), p.manufacturer, true);
         out += TEXT("    }");
-        write_text(out_stream::standard_output, out.data(), out.size());
+        put_text(out_stream::standard_output, out.data(), out.size());
         out.clear();
     }
     out += ports.empty() ? TEXT("]\n}\n") : TEXT("\n  ]\n}\n");
-    write_text(out_stream::standard_output, out.data(), out.size());
+    put_text(out_stream::standard_output, out.data(), out.size());
 }

@@ -2,17 +2,50 @@
 #include "registry/platform.h"
 #include "report/text.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
-void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
+namespace {
+
+// A write's errno as the Windows code the reports carry.
+DWORD write_error(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT: return 112;  // ERROR_DISK_FULL
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case EPIPE: return ERROR_BROKEN_PIPE;
+    case EFBIG: return 223;  // ERROR_FILE_TOO_LARGE
+    default: return 29;      // ERROR_WRITE_FAULT
+    }
+}
+
+bool failed() {
+    SetLastError(write_error(errno));
+    return false;
+}
+
+}  // namespace
+
+bool write_text(out_stream stream, const WCHAR* text, std::size_t count) {
     const std::string bytes = to_utf8(wview(text, count));
     std::FILE* file = stream == out_stream::standard_error ? stderr : stdout;
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    if (stream == out_stream::standard_error) std::fflush(stderr);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) return failed();
+    if (stream == out_stream::standard_error && std::fflush(stderr) != 0) return failed();
+    return true;
 }
+
+bool flush_output() { return std::fflush(stdout) == 0 || failed(); }
 
 // The stand-in's port queries need nothing loaded.
 void prepare_port_query() {}
 
 void exit_process(int status) { std::exit(status); }
+
+void exit_reader_gone() {
+    // SIGPIPE was ignored by whoever started us; it ends us as it would have.
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+    std::_Exit(0);
+}

@@ -12,9 +12,20 @@ enum class out_stream { standard_output, standard_error };
 
 // Writes `count` UTF-16 units of `text` to the stream: UTF-8 to a file or a
 // pipe (a lone surrogate becomes U+FFFD), the characters themselves to a
-// Windows console. Standard error is flushed after every call; standard
-// output when the process ends.
-void write_text(out_stream stream, const WCHAR* text, std::size_t count);
+// Windows console. Standard error is written at once; standard output may
+// be held until flush_output. False when the stream could not be written (a
+// full disk, a closed handle), with the reason as the thread's last error:
+// ERROR_BROKEN_PIPE, ERROR_NO_DATA or ERROR_PIPE_NOT_CONNECTED when the
+// reader has gone.
+bool write_text(out_stream stream, const WCHAR* text, std::size_t count);
+
+// Writes what standard output holds; false as for write_text.
+bool flush_output();
+
+// Ends the process as programs end whose reader has gone away: on Linux by
+// SIGPIPE, as a write to the closed pipe does; on Windows quietly, with
+// status 0.
+[[noreturn]] void exit_reader_gone();
 
 // Called before each port query. May keep the system's port-configuration
 // provider loaded for the rest of the run, so that each query does not load
@@ -22,7 +33,7 @@ void write_text(out_stream stream, const WCHAR* text, std::size_t count);
 // thread's last-error code as it found it.
 void prepare_port_query();
 
-// Ends the process with `status`, flushing standard output first.
+// Ends the process with `status`; standard output was flushed before.
 [[noreturn]] void exit_process(int status);
 
 // Asked before the first registry open when the run prints the JSON

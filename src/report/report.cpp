@@ -43,10 +43,27 @@ void print_to(out_stream stream, const WCHAR* format, std::va_list args) {
         holding->writes.emplace_back(stream, std::move(text));
         return;
     }
-    write_text(stream, text.data(), text.size());
+    put_text(stream, text.data(), text.size());
+}
+
+[[noreturn]] void output_failed(out_stream stream) {
+    const DWORD code = GetLastError();
+    if (stream == out_stream::standard_output) {
+        // The reader has gone: Windows says so in one of three ways.
+        if (code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED)
+            exit_reader_gone();
+        // Standard error may still take the report; if it cannot, the
+        // status alone tells.
+        report_error(TEXT("main:301:write(standard output)"));
+    }
+    exit_process(2);
 }
 
 }  // namespace
+
+void put_text(out_stream stream, const WCHAR* text, std::size_t count) {
+    if (!write_text(stream, text, count)) output_failed(stream);
+}
 
 void print_err(const WCHAR* format, ...) {
     std::va_list args;
@@ -89,11 +106,12 @@ void fail_status(const WCHAR* tag, LONG status) {
 
 void end_process(int status) {
     if (holding) throw run_end{status};
+    if (!flush_output()) output_failed(out_stream::standard_output);
     exit_process(status);
 }
 
 void hold_output(held_run* held) { holding = held; }
 
 void replay(const held_run& held) {
-    for (const auto& [stream, text] : held.writes) write_text(stream, text.data(), text.size());
+    for (const auto& [stream, text] : held.writes) put_text(stream, text.data(), text.size());
 }

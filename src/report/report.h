@@ -27,8 +27,15 @@ int report_error(const WCHAR* tag);
 [[noreturn]] void fail_status(const WCHAR* tag, LONG status);
 
 // Ends the run with `status`: the process ends, standard output flushed;
-// inside a held run (below), the run does, by throwing `run_end`.
+// inside a held run (below), the run does, by throwing `run_end`. Output
+// that cannot be flushed ends it as put_text says.
 [[noreturn]] void end_process(int status);
+
+// Writes text to the stream. When it cannot be written, the run ends: with
+// a failure report and status 2 (the report only where standard error can
+// still be written), or, when the reader of standard output has gone, as
+// programs end then (exit_reader_gone).
+void put_text(out_stream stream, const WCHAR* text, std::size_t count);
 
 // What a held run wrote, in order, and how it ended.
 struct held_run {

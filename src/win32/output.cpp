@@ -3,7 +3,7 @@
 #include "registry/platform.h"
 #include "report/text.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -13,22 +13,42 @@ bool is_console(HANDLE handle) {
     return GetConsoleMode(handle, &mode) != 0;
 }
 
+// Standard output's bytes not yet written: a listing goes out in few writes.
+std::string held;
+constexpr std::size_t held_at_most = 65536;
+
+// Writes all of `bytes`; WriteFile sets the last error when it fails.
+bool write_all(HANDLE handle, const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        if (!WriteFile(handle, bytes.data() + done, chunk, &written, nullptr)) return false;
+        done += written;
+    }
+    return true;
+}
+
 }  // namespace
 
-void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
+bool write_text(out_stream stream, const WCHAR* text, std::size_t count) {
     const bool to_error = stream == out_stream::standard_error;
+    const HANDLE handle = GetStdHandle(to_error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     static const bool console[2] = {is_console(GetStdHandle(STD_OUTPUT_HANDLE)),
                                     is_console(GetStdHandle(STD_ERROR_HANDLE))};
-    std::FILE* file = to_error ? stderr : stdout;
     if (console[to_error]) {
         DWORD written = 0;
-        WriteConsoleW(GetStdHandle(to_error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), text,
-                      static_cast<DWORD>(count), &written, nullptr);
-        return;
+        return WriteConsoleW(handle, text, static_cast<DWORD>(count), &written, nullptr) != 0;
     }
-    const std::string bytes = to_utf8(wview(text, count));
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    if (to_error) std::fflush(stderr);
+    if (to_error) return write_all(handle, to_utf8(wview(text, count)));
+    held += to_utf8(wview(text, count));
+    return held.size() < held_at_most || flush_output();
+}
+
+bool flush_output() {
+    if (held.empty()) return true;
+    const bool written = write_all(GetStdHandle(STD_OUTPUT_HANDLE), held);
+    held.clear();
+    return written;
 }
 
 void prepare_port_query() {
@@ -48,3 +68,5 @@ void prepare_port_query() {
 void describe_devices() {}
 
 void exit_process(int status) { std::exit(status); }
+
+void exit_reader_gone() { std::exit(0); }

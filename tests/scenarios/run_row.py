@@ -11,6 +11,7 @@ import argparse
 import json
 import os
 import re
+import resource
 import shlex
 import subprocess
 import sys
@@ -89,6 +90,12 @@ def write_export(row, workdir, encoding):
         return os.path.join(workdir, "no-such-export.reg")
     if special == "endless":
         return "/dev/zero"
+    if special == "sparse":
+        # 1.1 GB that take no room: its size alone should refuse it.
+        path = os.path.join(workdir, "sparse.reg")
+        with open(path, "wb") as f:
+            f.truncate(1100 * 1000 * 1000)
+        return path
     if special == "unreadable":
         path = os.path.join(workdir, "unreadable.reg")
         open(path, "w").close()
@@ -146,16 +153,20 @@ def arg_bytes(row, arg):
 KERNEL_EVENT = "/sys/devices/virtual/tty/tty0/uevent"
 
 
-def run(args, env, change=None):
+def run(args, env, change=None, output=None):
     """Runs the program; a row's "later" change is applied `after_ms` into
-    the run, while the program waits."""
-    if not change:
-        return subprocess.run(args, env=env, capture_output=True, timeout=60)
-    with subprocess.Popen(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as proc:
-        time.sleep(change[0] / 1000)
-        change[1]()
+    the run, while the program waits. Its standard output is a pipe, or with
+    "output": /dev/full, "closed", or a pipe whose reader has gone."""
+    stdout = open("/dev/full", "wb") if output == "full" else subprocess.PIPE
+    close = (lambda: os.close(1)) if output == "closed" else None
+    with subprocess.Popen(args, env=env, stdout=stdout, stderr=subprocess.PIPE, preexec_fn=close) as proc:
+        if output == "reader_gone":
+            proc.stdout.close()
+        if change:
+            time.sleep(change[0] / 1000)
+            change[1]()
         out, err = proc.communicate(timeout=60)
-    return subprocess.CompletedProcess(args, proc.returncode, out, err)
+    return subprocess.CompletedProcess(args, proc.returncode, out or b"", err)
 
 
 def later(row, apply):
@@ -192,7 +203,7 @@ def run_native(row, exe, workdir):
         else:
             with open(registry, "wb") as f:
                 f.write(encode(export_text(change), row.get("encoding", "utf8")))
-    done = run(args, env, later(row, apply))
+    done = run(args, env, later(row, apply), row.get("output"))
     want = (expected(row, "stdout", registry, exe), expected(row, "stderr", registry, exe))
     return done, want, lambda data: data
 
@@ -222,7 +233,7 @@ def run_wine(row, exe, workdir):
         with open(path, "wb") as f:
             f.write(encode(export_text(change), "utf16"))
         subprocess.run([wine.loader(), "reg", "import", path], env=env, check=True, capture_output=True, timeout=60)
-    done = run(args, env, later(row, apply))
+    done = run(args, env, later(row, apply), row.get("output"))
     return done, tuple(normalise_wine(w) for w in want), normalise_wine
 
 
@@ -239,9 +250,12 @@ def main():
         done, (want_out, want_err), normalise = runner(row, opts.exe, workdir)
     got = (normalise(done.stdout), normalise(done.stderr), done.returncode)
     want = (want_out, want_err, row["status"])
+    peak_mib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
+    if peak_mib > row.get("max_rss_mib", peak_mib):
+        got, want = got + (f"peak {peak_mib:.0f} MiB",), want + (f"at most {row['max_rss_mib']} MiB",)
     failures = [
         f"{what}:\n  expected {w!r}\n  got      {g!r}"
-        for what, w, g in zip(("standard output", "standard error", "exit status"), want, got)
+        for what, w, g in zip(("standard output", "standard error", "exit status", "memory"), want, got)
         if w != g
     ]
     if failures:

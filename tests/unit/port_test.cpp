@@ -37,10 +37,13 @@ LSTATUS RegEnumKeyExW(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPWSTR, LPDWORD, vo
 LSTATUS RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
 LSTATUS RegCloseKey(HKEY) { return ERROR_SUCCESS; }
 void prepare_port_query() {}
-void write_text(out_stream stream, const WCHAR* text, std::size_t count) {
+bool write_text(out_stream stream, const WCHAR* text, std::size_t count) {
     if (stream == out_stream::standard_error) error_output += to_utf8(wview(text, count));
+    return true;
 }
+bool flush_output() { return true; }
 void exit_process(int status) { throw process_end{status}; }
+void exit_reader_gone() { throw process_end{0}; }
 void watch_changes() {}
 void describe_devices() {}
 bool wait_for_change(unsigned) { return false; }
