@@ -16,8 +16,6 @@ bool flush_output() { return true; }
 
 void exit_process(int status) { throw process_end{status}; }
 
-void exit_reader_gone() { throw process_end{0}; }
-
 run_output take_output() {
     run_output taken = std::move(collected);
     collected = {};

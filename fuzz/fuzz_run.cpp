@@ -7,7 +7,7 @@
 #include "fuzz/exit_hook.h"
 #include "linux/regexport.h"
 #include "linux/source.h"
-#include "main/main.h"
+#include "run/run.h"
 
 #include <cstdlib>
 #include <vector>
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv.push_back(nullptr);
     int status;
     try {
-        status = portsift_main(static_cast<int>(args.size()), argv.data());
+        status = portsift_run(static_cast<int>(args.size()), argv.data());
     } catch (const process_end& end) {
         status = end.status;
     }

@@ -80,12 +80,22 @@ void put_string(wtext& out, const std::optional<wtext>& value) {
     out += u'"';
 }
 
-void put_field(wtext& out, const WCHAR* name, const std::optional<wtext>& value, bool last = false) {
-    out += TEXT("      \"");
+// One field: `indent` before it and a line end after it in the document,
+// nothing in a compact object.
+void put_field(wtext& out, const WCHAR* indent, const WCHAR* name, const wtext& value, bool last = false) {
+    out += indent;
+    out += u'"';
     out += name;
-    out += TEXT("\": ");
+    out += *indent ? TEXT("\": ") : TEXT("\":");
+    out += value;
+    if (!last) out += u',';
+    if (*indent) out += u'\n';
+}
+
+wtext string_value(const std::optional<wtext>& value) {
+    wtext out;
     put_string(out, value);
-    out += last ? TEXT("\n") : TEXT(",\n");
+    return out;
 }
 
 }  // namespace
@@ -123,24 +133,29 @@ void keep_device_port(std::vector<listed_port>& ports, listed_port listed, HKEY 
     ports.push_back(std::move(listed));
 }
 
+void put_port(wtext& out, const listed_port& p, bool compact) {
+    const WCHAR* indent = compact ? TEXT("") : TEXT("      ");
+    const std::string number = p.interface ? std::to_string(*p.interface) : "null";
+    out += compact ? TEXT("{") : TEXT("{\n");
+    put_field(out, indent, TEXT("port"), string_value(p.port));
+    put_field(out, indent, TEXT("vid"), string_value(p.vid));
+    put_field(out, indent, TEXT("pid"), string_value(p.pid));
+    put_field(out, indent, TEXT("interface"), wtext(number.begin(), number.end()));
+    put_field(out, indent, TEXT("instance"), string_value(p.instance));
+    put_field(out, indent, TEXT("serial"), string_value(p.serial));
+    put_field(out, indent, TEXT("location"), string_value(p.location));
+    put_field(out, indent, TEXT("description"), string_value(p.description));
+    put_field(out, indent, TEXT("manufacturer"), string_value(p.manufacturer), true);
+    out += compact ? TEXT("}") : TEXT("    }");
+}
+
 void write_document(const std::vector<listed_port>& ports) {
     // Written a port at a time: the document of a thousand ports need not
     // be held whole.
     wtext out = TEXT("{\n  \"version\": 1,\n  \"ports\": [");
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        const listed_port& p = ports[i];
-        out += i ? TEXT(",\n    {\n") : TEXT("\n    {\n");
-        put_field(out, TEXT("port"), p.port);
-        put_field(out, TEXT("vid"), p.vid);
-        put_field(out, TEXT("pid"), p.pid);
-        const std::string number = p.interface ? std::to_string(*p.interface) : "null";
-        out += TEXT("      \"interface\": ") + wtext(number.begin(), number.end()) + TEXT(",\n");
-        put_field(out, TEXT("instance"), p.instance);
-        put_field(out, TEXT("serial"), p.serial);
-        put_field(out, TEXT("location"), p.location);
-        put_field(out, TEXT("description"), p.description);
-        put_field(out, TEXT("manufacturer"), p.manufacturer, true);
-        out += TEXT("    }");
+        out += i ? TEXT(",\n    ") : TEXT("\n    ");
+        put_port(out, ports[i], false);
         put_text(out_stream::standard_output, out.data(), out.size());
         out.clear();
     }

@@ -31,6 +31,10 @@ void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCH
 // device was not found); description and maker are the port node's.
 void keep_device_port(std::vector<listed_port>& ports, listed_port listed, HKEY port_key, HKEY device_key);
 
+// Adds the port's object to `out`: indented as in the document, or compact
+// on one line ({"port":"COM3",...}), with the same fields and values.
+void put_port(wtext& out, const listed_port& port, bool compact);
+
 // Writes the document to standard output: {"version": 1, "ports": [...]},
 // two spaces an indent, and a newline.
 void write_document(const std::vector<listed_port>& ports);

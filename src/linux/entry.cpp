@@ -1,6 +1,6 @@
 // The Linux program's entry: arguments arrive as UTF-8 bytes and are
 // decoded to UTF-16 before the run sees them.
-#include "main/main.h"
+#include "run/run.h"
 #include "report/report.h"
 #include "report/text.h"
 
@@ -21,5 +21,5 @@ int main(int argc, char** argv) {
     std::vector<const WCHAR*> pointers;
     for (const wtext& arg : args) pointers.push_back(arg.c_str());
     pointers.push_back(nullptr);
-    end_process(portsift_main(argc, pointers.data()));
+    end_process(portsift_run(argc, pointers.data()));
 }

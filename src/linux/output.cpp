@@ -3,7 +3,6 @@
 #include "report/text.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,10 +41,3 @@ bool flush_output() { return std::fflush(stdout) == 0 || failed(); }
 void prepare_port_query() {}
 
 void exit_process(int status) { std::exit(status); }
-
-void exit_reader_gone() {
-    // SIGPIPE was ignored by whoever started us; it ends us as it would have.
-    std::signal(SIGPIPE, SIG_DFL);
-    std::raise(SIGPIPE);
-    std::_Exit(0);
-}

@@ -6,6 +6,7 @@
 
 #include <linux/netlink.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -13,12 +14,37 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <string_view>
 
 namespace {
 
 int uevents = -1;
 const char* export_path = nullptr;
+
+// A watch's end requests: the signals are blocked but while waiting, so
+// that one that comes during a look is taken at the next wait.
+volatile std::sig_atomic_t ending = 0;
+bool catching = false;
+sigset_t waiting_mask;
+
+void note_end(int) { ending = 1; }
+
+// While watching, standard output when it is a pipe or a socket: its
+// reader going away shows as an error on it, with nothing written.
+int reader = -1;
+
+// Sleeps up to `milliseconds` for the socket's events (a negative socket:
+// for nothing); an end request cuts it short, and the reader going away
+// ends the process. Returns what poll does for the socket alone.
+int wait_on(int socket, long long milliseconds) {
+    const timespec timeout{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+    pollfd watched[2] = {{socket, POLLIN, 0}, {reader, 0, 0}};
+    const int ready = ::ppoll(watched, 2, &timeout, catching ? &waiting_mask : nullptr);
+    if (ready > 0 && watched[1].revents) exit_reader_gone();
+    return ready > 0 ? (watched[0].revents ? 1 : 0) : ready;
+}
 
 // What tells that an export was written again.
 struct file_state {
@@ -103,7 +129,7 @@ void watch_changes() {
 bool wait_for_change(unsigned milliseconds) {
     const long long until = now_ms() + milliseconds;
     if (export_path) {
-        for (long long left; (left = until - now_ms()) > 0;) ::poll(nullptr, 0, static_cast<int>(left));
+        for (long long left; !ending && (left = until - now_ms()) > 0;) wait_on(-1, left);
         file_state now = export_state(export_path);
         if (same_file(now, last_export)) return false;
         // A writer may be half way through: read it once it has stood
@@ -118,10 +144,9 @@ bool wait_for_change(unsigned milliseconds) {
         forget_registry();
         return true;
     }
-    for (long long left; (left = until - now_ms()) > 0;) {
-        pollfd socket{uevents, POLLIN, 0};
+    for (long long left; !ending && (left = until - now_ms()) > 0;) {
         // A negative descriptor is ignored: then this only sleeps.
-        const int ready = ::poll(&socket, 1, static_cast<int>(left));
+        const int ready = wait_on(uevents, left);
         if (ready > 0 && drain_events()) break;
         // A socket that fails is given up for the interval alone.
         if (ready < 0 && errno != EINTR) {
@@ -131,4 +156,33 @@ bool wait_for_change(unsigned milliseconds) {
     }
     forget_registry();
     return true;
+}
+
+void catch_end_requests() {
+    struct sigaction action {};
+    action.sa_handler = note_end;
+    sigemptyset(&action.sa_mask);
+    sigset_t ends;
+    sigemptyset(&ends);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal, &action, nullptr);
+        sigaddset(&ends, signal);
+    }
+    // A reader that goes away makes the write fail: the watch then ends.
+    std::signal(SIGPIPE, SIG_IGN);
+    ::sigprocmask(SIG_BLOCK, &ends, &waiting_mask);
+    struct stat output {};
+    if (::fstat(1, &output) == 0 && (S_ISFIFO(output.st_mode) || S_ISSOCK(output.st_mode))) reader = 1;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&waiting_mask, signal);
+    catching = true;
+}
+
+bool end_requested() { return ending; }
+
+void exit_reader_gone() {
+    if (catching) std::exit(0);
+    // SIGPIPE was ignored by whoever started us; it ends us as it would have.
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+    std::_Exit(0);
 }

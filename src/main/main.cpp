@@ -1,6 +1,5 @@
 #include "main/main.h"
 
-#include "options/options.h"
 #include "report/report.h"
 #include "report/text.h"
 #include "walk/walk.h"
@@ -43,9 +42,6 @@ void scan_root(scan_ctx& ctx) {
 }
 
 int portsift_main(int argc, const WCHAR* const* argv) {
-    // A command line that starts with an option is read by the options'
-    // own layer; every other one runs as it always has.
-    if (argc > 1 && is_option(argv[1])) return run_with_options(argc, argv);
     scan_ctx ctx{};
     parse_args(argc, argv, ctx);
     scan_root(ctx);

@@ -1,14 +1,8 @@
 #include "options/options.h"
 
 #include "device/device.h"
-#include "json/json.h"
 #include "main/main.h"
-#include "report/report.h"
 #include "report/text.h"
-#include "wait/wait.h"
-#include "walk/walk.h"
-
-#include <vector>
 
 namespace {
 
@@ -39,28 +33,28 @@ bool parse_seconds(wview text, unsigned& ms) {
     return true;
 }
 
-// pppp&MI_nn, the PID of one function as the listing prints it: its
-// interface number, or -1.
+}  // namespace
+
 int function_pid(wview pid) {
     if (pid.size() != 10 || !text_equal_nocase(pid.substr(4, 4), TEXT("&MI_")) || hex_digit(pid[8]) < 0 ||
         hex_digit(pid[9]) < 0)
-        return -1;
+        return any_interface;
     return static_cast<int>(interface_number(pid, 4));
 }
 
-}  // namespace
-
 bool is_option(const WCHAR* arg) {
     const wview word(arg);
-    return word == TEXT("--wait") || word == TEXT("--json") || word == TEXT("--all-ports");
+    return word == TEXT("--wait") || word == TEXT("--json") || word == TEXT("--all-ports") || word == TEXT("--watch");
 }
 
 int read_options(int argc, const WCHAR* const* argv, run_options& options) {
     int next = 1;
     while (next < argc && is_option(argv[next])) {
-        bool* flag = wview(argv[next]) == TEXT("--json")        ? &options.json
-                     : wview(argv[next]) == TEXT("--all-ports") ? &options.all_ports
-                                                                : nullptr;
+        const wview word(argv[next]);
+        bool* flag = word == TEXT("--json")        ? &options.json
+                     : word == TEXT("--all-ports") ? &options.all_ports
+                     : word == TEXT("--watch")     ? &options.watch
+                                                   : nullptr;
         if (flag) {
             if (*flag) usage(argv[0]);
             *flag = true;
@@ -72,49 +66,7 @@ int read_options(int argc, const WCHAR* const* argv, run_options& options) {
         options.wait_text = argv[next + 1];
         next += 2;
     }
+    // A watch has no end to wait for.
+    if (options.watch && options.wait_text) usage(argv[0]);
     return next;
-}
-
-int run_with_options(int argc, const WCHAR* const* argv) {
-    run_options options{};
-    options.interface = any_interface;
-    const int first = read_options(argc, argv, options);
-    // The rest is read as a whole command line, under the program's name.
-    std::vector<const WCHAR*> rest{argv[0]};
-    rest.insert(rest.end(), argv + first, argv + argc);
-    rest.push_back(nullptr);
-    // By device, the PID may name one function: the filter is then its
-    // first four characters, and the function is kept apart.
-    wtext model_pid;
-    if (options.all_ports && rest.size() >= 4) {
-        options.interface = function_pid(rest[2]);
-        if (options.interface != any_interface) {
-            model_pid = wview(rest[2]).substr(0, 4);
-            rest[2] = model_pid.c_str();
-        }
-    }
-    scan_ctx ctx{};
-    parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
-    if (!options.wait_text && !options.json) {
-        // Lines as they come, as a plain run writes them: nothing to hold.
-        open_root(ctx);
-        scan_by_device(ctx, options.interface);
-        return 0;
-    }
-    std::vector<listed_port> ports;
-    if (options.json) {
-        ctx.listed = &ports;
-        describe_devices();
-    }
-    held_run held;
-    held.listing = !options.json;
-    const int status = options.wait_text ? wait_for_port(ctx, options, held) : try_scan(ctx, options, held);
-    // The document stands in for the lines, and only a finished walk has
-    // one: it is never half written.
-    replay(held);
-    if (options.json && status == 0) write_document(ports);
-    if (status == wait_timed_out)
-        print_err(TEXT("No matching port appeared within %s seconds.\n"), options.wait_text);
-    if (status != 0) end_process(status);
-    return 0;
 }

@@ -1,8 +1,8 @@
-// The options that come before the filters: --wait SECONDS, --json and
-// --all-ports.
+// The options that come before the filters: --wait SECONDS, --json,
+// --all-ports and --watch.
 #pragma once
 
-#include "registry/platform.h"
+#include "report/text.h"
 
 struct run_options {
     const WCHAR* wait_text;  // SECONDS as typed, or null without --wait
@@ -10,6 +10,7 @@ struct run_options {
     bool json;
     bool all_ports;          // ports by USB device, whatever interface or driver
     int interface;           // with --all-ports, the function a PID written pppp&MI_nn names
+    bool watch;              // a stream of the ports as they come and go
 };
 
 // True when `arg` is one of the options' words, exactly as written.
@@ -17,11 +18,10 @@ bool is_option(const WCHAR* arg);
 
 // Reads the options at the start of the command line into `options` and
 // returns the index of the first argument after them. A missing or
-// malformed SECONDS, or an option given twice, prints the usage text and
-// ends the run with status 1.
+// malformed SECONDS, an option given twice, or --watch with --wait prints
+// the usage text and ends the run with status 1.
 int read_options(int argc, const WCHAR* const* argv, run_options& options);
 
-// The run of a command line that starts with an option: the options, then
-// the rest read as a whole command line is, then the walk, tried until a
-// port comes when --wait asks for it. Returns the exit status.
-int run_with_options(int argc, const WCHAR* const* argv);
+// With --all-ports, a PID written as the listing prints a function's,
+// pppp&MI_nn: its interface number; any_interface for any other text.
+int function_pid(wview pid);

@@ -22,9 +22,9 @@ bool write_text(out_stream stream, const WCHAR* text, std::size_t count);
 // Writes what standard output holds; false as for write_text.
 bool flush_output();
 
-// Ends the process as programs end whose reader has gone away: on Linux by
-// SIGPIPE, as a write to the closed pipe does; on Windows quietly, with
-// status 0.
+// Ends the process as programs end whose reader has gone away: quietly, with
+// status 0, on Windows and in a watch (catch_end_requests); on Linux
+// otherwise by SIGPIPE, as a write to the closed pipe does.
 [[noreturn]] void exit_reader_gone();
 
 // Called before each port query. May keep the system's port-configuration
@@ -51,3 +51,12 @@ void describe_devices();
 // registry calls set to read the system afresh on the next open.
 void watch_changes();
 bool wait_for_change(unsigned milliseconds);
+
+// Watching until told to stop (--watch): from this call on, SIGINT, SIGTERM
+// and SIGHUP on Linux, and Ctrl-C, Ctrl-Break and the console closing on
+// Windows, no longer end the process but make end_requested true, and
+// wait_for_change returns as soon as one comes; a reader of standard output
+// that goes away makes a write fail rather than end the process. The
+// process then ends itself, with what it wrote flushed.
+void catch_end_requests();
+bool end_requested();

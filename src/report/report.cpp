@@ -104,9 +104,13 @@ void fail_status(const WCHAR* tag, LONG status) {
     fail(tag);
 }
 
+void flush_out() {
+    if (!flush_output()) output_failed(out_stream::standard_output);
+}
+
 void end_process(int status) {
     if (holding) throw run_end{status};
-    if (!flush_output()) output_failed(out_stream::standard_output);
+    flush_out();
     exit_process(status);
 }
 

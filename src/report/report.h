@@ -37,6 +37,10 @@ int report_error(const WCHAR* tag);
 // programs end then (exit_reader_gone).
 void put_text(out_stream stream, const WCHAR* text, std::size_t count);
 
+// Writes what standard output holds now; when it cannot, the run ends as
+// put_text says.
+void flush_out();
+
 // What a held run wrote, in order, and how it ended.
 struct held_run {
     std::vector<std::pair<out_stream, std::basic_string<WCHAR>>> writes;

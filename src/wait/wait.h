@@ -1,5 +1,5 @@
-// Trying the walk until a port comes: each try runs the whole walk with its
-// output held, and ends where the walk would end the process.
+// Trying the walk until a port comes (--wait): each try is one look, held,
+// and ends where the walk would end the process.
 #pragma once
 
 #include "main/scan_ctx.h"
@@ -12,19 +12,9 @@ inline constexpr int wait_timed_out = 12;
 // How often a wait tries again without word of a change, in milliseconds.
 inline constexpr unsigned safety_interval_ms = 100;
 
-// How long a wait lets a failure stand before it looks again.
-inline constexpr unsigned failure_recheck_ms = 50;
-
-// Opens the root and walks it once, with the filters in `ctx`, by device
-// when `options` ask for it; what it
-// writes goes to `held`, the ports it lists to `ctx.listed` when set.
-// Returns the status the run would have ended with. The keys a run ends on
-// are closed, where the process end would release them.
-int try_scan(scan_ctx& ctx, const run_options& options, held_run& held);
-
 // Tries at once, then after every change the system reports and at least
 // every safety interval, until a try prints a line or ends with a failure
 // report (seen again on a second look); returns its status with its output
-// in `held`. When the options' wait_ms pass first, returns wait_timed_out with `held`
-// empty.
+// in `held`. When the options' wait_ms pass first, returns wait_timed_out
+// with `held` empty.
 int wait_for_port(scan_ctx& ctx, const run_options& options, held_run& held);

@@ -1,6 +1,6 @@
 // The Windows program's entry: arguments arrive as UTF-16 through the
 // Unicode entry point.
-#include "main/main.h"
+#include "run/run.h"
 #include "report/report.h"
 
-int wmain(int argc, wchar_t** argv) { end_process(portsift_main(argc, argv)); }
+int wmain(int argc, wchar_t** argv) { end_process(portsift_run(argc, argv)); }

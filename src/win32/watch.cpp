@@ -23,6 +23,21 @@ watched_key watched[] = {
 
 constexpr DWORD changes = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
 
+// A watch's end requests: set by the console's control handler, which runs
+// on a thread of its own.
+HANDLE stop_event = nullptr;
+volatile LONG ending = 0;
+
+BOOL WINAPI on_control(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+    InterlockedExchange(&ending, 1);
+    SetEvent(stop_event);
+    // The main thread writes what is left and ends the process, status 0;
+    // returning would let the system end it first.
+    Sleep(INFINITE);
+    return TRUE;
+}
+
 // Asks for the key's next change; opens it first when it is not open yet
 // (SERIALCOMM exists only once a port has come).
 void arm(watched_key& w) {
@@ -44,13 +59,19 @@ void watch_changes() {
 }
 
 bool wait_for_change(unsigned milliseconds) {
-    HANDLE events[std::size(watched)];
-    watched_key* owners[std::size(watched)];
+    HANDLE events[std::size(watched) + 1];
+    watched_key* owners[std::size(watched) + 1];
     DWORD count = 0;
     for (watched_key& w : watched) {
         if (!w.key) continue;
         owners[count] = &w;
         events[count++] = w.event;
+    }
+    const DWORD keys = count;
+    if (stop_event) {
+        if (ending) return true;
+        owners[count] = nullptr;
+        events[count++] = stop_event;
     }
     if (count == 0) {
         Sleep(milliseconds);
@@ -60,7 +81,7 @@ bool wait_for_change(unsigned milliseconds) {
         if (woken == WAIT_FAILED) Sleep(milliseconds);
         // The event that woke us is reset by the wait; the others are
         // looked at, and every one that fired asks for the next change.
-        for (DWORD i = 0; i < count; ++i)
+        for (DWORD i = 0; i < keys; ++i)
             if (i == woken - WAIT_OBJECT_0 || WaitForSingleObject(events[i], 0) == WAIT_OBJECT_0) arm(*owners[i]);
     }
     // A key that could not be opened yet is tried again.
@@ -68,3 +89,10 @@ bool wait_for_change(unsigned milliseconds) {
         if (!w.key) arm(w);
     return true;
 }
+
+void catch_end_requests() {
+    stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(on_control, TRUE);
+}
+
+bool end_requested() { return ending != 0; }

@@ -44,6 +44,8 @@ bool write_text(out_stream stream, const WCHAR* text, std::size_t count) {
 bool flush_output() { return true; }
 void exit_process(int status) { throw process_end{status}; }
 void exit_reader_gone() { throw process_end{0}; }
+void catch_end_requests() {}
+bool end_requested() { return false; }
 void watch_changes() {}
 void describe_devices() {}
 bool wait_for_change(unsigned) { return false; }

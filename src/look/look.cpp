@@ -1,0 +1,36 @@
+#include "look/look.h"
+
+#include "device/device.h"
+#include "json/json.h"
+#include "walk/walk.h"
+
+int try_scan(scan_ctx& ctx, const run_options& options, held_run& held) {
+    held = held_run{{}, false, held.listing};
+    if (ctx.listed) ctx.listed->clear();
+    hold_output(&held);
+    ctx.usb_key = nullptr;
+    int status = 0;
+    try {
+        open_root(ctx);
+        if (options.all_ports)
+            scan_by_device(ctx, options.interface);
+        else
+            scan_devices(ctx);
+    } catch (const run_end& end) {
+        status = end.status;
+    }
+    hold_output(nullptr);
+    // The process end would release what the run left open: the root, and
+    // after status 11 the device key. (A failure may leave the keys it was
+    // in open too; it is looked at once more, then the process ends.)
+    if (status == 11) RegCloseKey(ctx.dev_key);
+    if (ctx.usb_key) RegCloseKey(ctx.usb_key);
+    return status;
+}
+
+int look_twice_at_failure(scan_ctx& ctx, const run_options& options, held_run& held) {
+    const int status = try_scan(ctx, options, held);
+    if (status != 2) return status;
+    wait_for_change(failure_recheck_ms);
+    return try_scan(ctx, options, held);
+}

@@ -1,0 +1,10 @@
+// The run modes: a command line that starts with an option is read by the
+// options and run as they ask, one look (held, for --json), a wait or a
+// watch; every other command line runs as the program always has.
+#pragma once
+
+#include "registry/platform.h"
+
+// The whole run: returns its exit status, or ends the process where a
+// status is found.
+int portsift_run(int argc, const WCHAR* const* argv);
