@@ -12,6 +12,7 @@ import json
 import os
 import re
 import resource
+import signal
 import shlex
 import subprocess
 import sys
@@ -153,26 +154,31 @@ def arg_bytes(row, arg):
 KERNEL_EVENT = "/sys/devices/virtual/tty/tty0/uevent"
 
 
-def run(args, env, change=None, output=None):
-    """Runs the program; a row's "later" change is applied `after_ms` into
-    the run, while the program waits. Its standard output is a pipe, or with
+def run(args, env, changes=(), output=None):
+    """Runs the program; each of a row's "later" changes is applied its
+    `after_ms` into the run, while the program waits or watches (a signal
+    among them ends a watch). Its standard output is a pipe, or with
     "output": /dev/full, "closed", or a pipe whose reader has gone."""
     stdout = open("/dev/full", "wb") if output == "full" else subprocess.PIPE
     close = (lambda: os.close(1)) if output == "closed" else None
     with subprocess.Popen(args, env=env, stdout=stdout, stderr=subprocess.PIPE, preexec_fn=close) as proc:
         if output == "reader_gone":
             proc.stdout.close()
-        if change:
-            time.sleep(change[0] / 1000)
-            change[1]()
+        start = time.monotonic()
+        for after_ms, apply in changes:
+            time.sleep(max(0, start + after_ms / 1000 - time.monotonic()))
+            apply(proc)
         out, err = proc.communicate(timeout=60)
     return subprocess.CompletedProcess(args, proc.returncode, out or b"", err)
 
 
 def later(row, apply):
-    """The row's change during the run: (after_ms, what applies it)."""
-    change = row.get("later")
-    return change and (change["after_ms"], lambda: apply(change))
+    """The row's changes during the run, one or a list: (after_ms, what
+    applies it to the running program). {"signal": "INT"} sends it one."""
+    changes = row.get("later", [])
+    changes = [changes] if isinstance(changes, dict) else changes
+    return [(c["after_ms"], lambda proc, c=c: proc.send_signal(getattr(signal, "SIG" + c["signal"])) if "signal" in c
+             else apply(c)) for c in changes]
 
 
 def run_native(row, exe, workdir):
@@ -228,6 +234,11 @@ def run_wine(row, exe, workdir):
         done.stdout, done.stderr = terminal_text(done.stdout), b""
         return done, (normalise_wine(want[0] + want[1]), b""), normalise_wine
     def apply(change):
+        if "delete" in change:
+            # A key taken away, as a driver's uninstall does.
+            subprocess.run([wine.loader(), "reg", "delete", change["delete"], "/f"], env=env, check=True,
+                           capture_output=True, timeout=60)
+            return
         # Keys added by an import, as a driver adds them.
         path = os.path.join(workdir, "later.reg")
         with open(path, "wb") as f:
