@@ -300,6 +300,84 @@ def wait(workdir, tries=20):
           f"({ms(waiting[2])} / {ms(plain[2])} ms) | {waiting[2] / plain[2]:.2f} | ≤ 1.1 |")
 
 
+def watch(workdir, tries=20, quiet_s=60, churn=10000):
+    print("\n## Watching (`--watch`, Linux program on a sysfs tree of 10 boards)\n")
+    sys.path.insert(0, os.path.join(TOP, "tests/scenarios"))
+    import sysfs_trees
+    root = os.path.join(workdir, "watch-tree")
+    gen.sysfs_tree(root, 10)
+    event = "/sys/devices/virtual/tty/tty0/uevent"
+    can_signal = os.access(event, os.W_OK)
+    board_dir = f"{sysfs_trees.HC}/usb1/1-99"
+
+    def plug(present):
+        """The board 1-99 comes or goes; its tty link comes last and goes first."""
+        link = os.path.join(root, "class/tty/ttyACM99")
+        if present:
+            t = sysfs_trees.Tree(root)
+            t.acm(t.device(f"{sysfs_trees.HC}/usb1", "1-99", 0xCAFE, 0x0001, [0x02, 0x0A], device_class=0x02,
+                           serial="LATE"), 0, "ttyACM99")
+        else:
+            os.remove(link)
+            devices = os.path.join(root, "bus/usb/devices")
+            for name in os.listdir(devices):
+                if name == "1-99" or name.startswith("1-99:"):
+                    os.remove(os.path.join(devices, name))
+            shutil.rmtree(os.path.join(root, board_dir))
+
+    def signal_kernel():
+        if can_signal:
+            with open(event, "w") as f:
+                f.write("change")
+
+    proc = subprocess.Popen([NATIVE, "--watch", "CAFE", "0001"], stdout=subprocess.PIPE,
+                            env=dict(os.environ, PORTSIFT_SYSFS=root))
+    time.sleep(0.3)
+
+    def change(present, with_event=True):
+        """Milliseconds from the change in the tree to its line."""
+        plug(present)
+        start = time.monotonic()
+        if with_event:
+            signal_kernel()
+        line = proc.stdout.readline()
+        assert line == (b"+ " if present else b"- ") + b"LATE /dev/ttyACM99\n", line
+        return (time.monotonic() - start) * 1e3
+
+    def rss_kib():
+        with open(f"/proc/{proc.pid}/status") as f:
+            return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
+    print("| measure | figure | goal |")
+    print("|---|---:|---:|")
+    if can_signal:
+        lat = [change(i % 2 == 0) for i in range(tries)]
+        print(f"| latency with a kernel event, median of {tries} (ms) | {statistics.median(lat):.2f} | ≤ 20 |")
+    else:
+        print("| latency with a kernel event | (not root: no event sent) | ≤ 20 |")
+    lat = [change(i % 2 == 0, with_event=False) for i in range(6)]
+    print(f"| latency through the once-a-second look alone, median of 6 (ms) | {statistics.median(lat):.0f} | ≤ 1100 |")
+    def cpu_ticks():
+        with open(f"/proc/{proc.pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return int(fields[11]) + int(fields[12])
+    before, start = cpu_ticks(), time.monotonic()
+    time.sleep(quiet_s)
+    cpu = (cpu_ticks() - before) / os.sysconf("SC_CLK_TCK") / (time.monotonic() - start)
+    print(f"| CPU while nothing changes, {quiet_s} s (% of one core) | {cpu * 100:.3f} | ≤ 0.2 |")
+    if can_signal:
+        for i in range(100):
+            change(i % 2 == 0)
+        after_100 = rss_kib()
+        for i in range(churn - 100):
+            change(i % 2 == 0)
+        after_all = rss_kib()
+        print(f"| resident size after 100 / {churn} arrivals and removals (KiB) | {after_100} / {after_all} "
+              f"| within 1024 |")
+    proc.send_signal(2)
+    assert proc.wait() == 0
+
+
 def main():
     sizes = [100, 1000, 10000, 100000]
     counts = [1, 10, 100, 1000]
@@ -323,6 +401,8 @@ def main():
             all_ports(workdir, 10000, 1000)
         if not only or "wait" in only:
             wait(workdir)
+        if not only or "watch" in only:
+            watch(workdir, quiet_s=10 if "--quick" in sys.argv else 60)
         if (not only or "wine" in only) and shutil.which("wine"):
             wine(workdir, 1000)
     finally:
