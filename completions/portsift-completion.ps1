@@ -11,7 +11,7 @@ Register-ArgumentCompleter -Native -CommandName portsift, portsift.exe -ScriptBl
     # Options come first; the VID, PID and S/N positions count after them.
     $i = 1
     $seen = @()
-    while ($i -lt $current -and $words[$i] -in '--wait', '--json', '--all-ports') {
+    while ($i -lt $current -and $words[$i] -in '--wait', '--json', '--all-ports', '--watch') {
         $seen += $words[$i]
         if ($words[$i] -ne '--wait') { $i += 1 }
         elseif ($i + 1 -eq $current) { return }
@@ -24,7 +24,7 @@ Register-ArgumentCompleter -Native -CommandName portsift, portsift.exe -ScriptBl
     if ($position -eq 1) {
         # The help switches only stand first; each option once.
         if ($i -eq 1) { $candidates = @('-h', '--help') }
-        $candidates += @('--wait', '--json', '--all-ports') | Where-Object { $_ -notin $seen }
+        $candidates += @('--wait', '--json', '--all-ports', '--watch') | Where-Object { $_ -notin $seen }
     }
     if (-not ($candidates -and $wordToComplete.StartsWith('-'))) {
         $listing = & $words[0] @all 2>$null

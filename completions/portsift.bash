@@ -9,7 +9,7 @@ _portsift() {
         word=${COMP_WORDS[i]}
         case $word in
         --wait) [ $((i + 1)) -eq "$COMP_CWORD" ] && return 0; i=$((i + 2)) ;;
-        --json) i=$((i + 1)) ;;
+        --json | --watch) i=$((i + 1)) ;;
         --all-ports) all=--all-ports; i=$((i + 1)) ;;
         *) break ;;
         esac
@@ -20,7 +20,7 @@ _portsift() {
     if [ "$position" -eq 1 ]; then
         # The help switches only stand first; each option once.
         [ "$i" -eq 1 ] && options="-h --help"
-        for word in --wait --json --all-ports; do
+        for word in --wait --json --all-ports --watch; do
             [[ $seen == *" $word "* ]] || options="$options $word"
         done
     fi

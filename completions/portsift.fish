@@ -14,7 +14,7 @@ function __portsift_after_options
             case --wait
                 test $i -eq (count $words); and return 1
                 set i (math $i + 2)
-            case --json
+            case --json --watch
                 set i (math $i + 1)
             case --all-ports
                 set -g __portsift_all --all-ports
@@ -68,4 +68,5 @@ complete -c portsift -n 'test (count (commandline -opc)) -eq 1' -s h -l help -d 
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait' -l wait -x -d 'wait up to SECONDS for the device'
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l json' -l json -d 'print the ports as a JSON document'
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l all-ports' -l all-ports -d 'find every port by its USB device'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l watch' -l watch -d 'stream the ports as they come and go'
 complete -c portsift -a '(__portsift_candidates)'
