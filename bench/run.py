@@ -16,6 +16,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 import gen  # noqa: E402
+import sysfs_trees  # noqa: E402  (on the path that gen put it on)
 
 NATIVE = os.path.join(TOP, "build/native/portsift")
 WIN32 = os.path.join(TOP, "build/win32/portsift.exe")
@@ -243,14 +244,27 @@ def all_ports(workdir, keys, boards):
     print("\nMedians of 60 runs of each command, the two run in turn; instructions from one callgrind run each.")
 
 
+# Writing "change" here makes the kernel send a device event, as for a board
+# plugged in (root only).
+EVENT = "/sys/devices/virtual/tty/tty0/uevent"
+def ten_boards(workdir, name):
+    """A sysfs tree of 10 boards, and whether a kernel event can be sent."""
+    root = os.path.join(workdir, name)
+    gen.sysfs_tree(root, 10)
+    return root, os.access(EVENT, os.W_OK)
+
+
+def add_late_board(root):
+    """Plugs board 1-99 (CAFE 0001, S/N LATE) into the tree; its tty's class
+    link comes last, as the kernel adds it."""
+    t = sysfs_trees.Tree(root)
+    board = t.device(f"{sysfs_trees.HC}/usb1", "1-99", 0xCAFE, 0x0001, [0x02, 0x0A], device_class=0x02, serial="LATE")
+    t.acm(board, 0, "ttyACM99")
+
+
 def wait(workdir, tries=20):
     print("\n## Waiting for a board (`--wait`, Linux program on a sysfs tree of 10 boards)\n")
-    sys.path.insert(0, os.path.join(TOP, "tests/scenarios"))
-    import sysfs_trees
-    base = os.path.join(workdir, "wait-base")
-    gen.sysfs_tree(base, 10)
-    event = "/sys/devices/virtual/tty/tty0/uevent"
-    can_signal = os.access(event, os.W_OK)
+    base, can_signal = ten_boards(workdir, "wait-base")
 
     def latency(with_event):
         """Milliseconds from the new board's tty appearing in the tree to its
@@ -261,13 +275,10 @@ def wait(workdir, tries=20):
         proc = subprocess.Popen([NATIVE, "--wait", "10", "CAFE", "0001", "LATE"], stdout=subprocess.PIPE,
                                 env=dict(os.environ, PORTSIFT_SYSFS=root))
         time.sleep(0.25)  # the program has tried and is waiting
-        t = sysfs_trees.Tree(root)
-        board = t.device(f"{sysfs_trees.HC}/usb1", "1-99", 0xCAFE, 0x0001, [0x02, 0x0A], device_class=0x02,
-                         serial="LATE")
-        t.acm(board, 0, "ttyACM99")  # its class/tty link comes last: the tty appears
+        add_late_board(root)
         start = time.monotonic()
         if with_event:
-            with open(event, "w") as f:
+            with open(EVENT, "w") as f:
                 f.write("change")
         line = proc.stdout.readline()
         took = (time.monotonic() - start) * 1e3
@@ -302,21 +313,14 @@ def wait(workdir, tries=20):
 
 def watch(workdir, tries=20, quiet_s=60, churn=10000):
     print("\n## Watching (`--watch`, Linux program on a sysfs tree of 10 boards)\n")
-    sys.path.insert(0, os.path.join(TOP, "tests/scenarios"))
-    import sysfs_trees
-    root = os.path.join(workdir, "watch-tree")
-    gen.sysfs_tree(root, 10)
-    event = "/sys/devices/virtual/tty/tty0/uevent"
-    can_signal = os.access(event, os.W_OK)
+    root, can_signal = ten_boards(workdir, "watch-tree")
     board_dir = f"{sysfs_trees.HC}/usb1/1-99"
 
     def plug(present):
         """The board 1-99 comes or goes; its tty link comes last and goes first."""
         link = os.path.join(root, "class/tty/ttyACM99")
         if present:
-            t = sysfs_trees.Tree(root)
-            t.acm(t.device(f"{sysfs_trees.HC}/usb1", "1-99", 0xCAFE, 0x0001, [0x02, 0x0A], device_class=0x02,
-                           serial="LATE"), 0, "ttyACM99")
+            add_late_board(root)
         else:
             os.remove(link)
             devices = os.path.join(root, "bus/usb/devices")
@@ -327,7 +331,7 @@ def watch(workdir, tries=20, quiet_s=60, churn=10000):
 
     def signal_kernel():
         if can_signal:
-            with open(event, "w") as f:
+            with open(EVENT, "w") as f:
                 f.write("change")
 
     proc = subprocess.Popen([NATIVE, "--watch", "CAFE", "0001"], stdout=subprocess.PIPE,

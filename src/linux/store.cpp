@@ -1,8 +1,6 @@
 #include "linux/store.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 
 WCHAR fold_char(WCHAR c) {
     const bool ascii = c >= u'a' && c <= u'z';
@@ -15,16 +13,8 @@ WCHAR fold_char(WCHAR c) {
 }
 
 bool name_less::operator()(wview a, wview b) const {
-    // Names mostly share long prefixes (serial numbers, VID_xxxx&PID_):
-    // equal units need no folding.
     const std::size_t common = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    for (std::uint64_t x, y; i + 4 <= common; i += 4) {
-        std::memcpy(&x, a.data() + i, sizeof x);
-        std::memcpy(&y, b.data() + i, sizeof y);
-        if (x != y) break;
-    }
-    for (; i < common; ++i) {
+    for (std::size_t i = equal_prefix(a, b); i < common; ++i) {
         if (a[i] == b[i]) continue;
         const WCHAR x = fold_char(a[i]), y = fold_char(b[i]);
         if (x != y) return x < y;

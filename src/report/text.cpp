@@ -96,16 +96,21 @@ bool text_equal_nocase(wview a, wview b) {
     return true;
 }
 
-bool text_less_nocase::operator()(wview a, wview b) const {
+std::size_t equal_prefix(wview a, wview b) {
     const std::size_t common = std::min(a.size(), b.size());
-    // Names share long prefixes (serial numbers): equal runs need no folding.
     std::size_t i = 0;
     for (std::uint64_t x, y; i + 4 <= common; i += 4) {
         std::memcpy(&x, a.data() + i, sizeof x);
         std::memcpy(&y, b.data() + i, sizeof y);
         if (x != y) break;
     }
-    for (; i < common; ++i) {
+    while (i < common && a[i] == b[i]) ++i;
+    return i;
+}
+
+bool text_less_nocase::operator()(wview a, wview b) const {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = equal_prefix(a, b); i < common; ++i) {
         if (a[i] == b[i]) continue;
         const WCHAR x = fold_ascii(a[i]), y = fold_ascii(b[i]);
         if (x != y) return x < y;

@@ -13,6 +13,11 @@ using wview = std::basic_string_view<WCHAR>;
 // default locale.
 bool text_equal_nocase(wview a, wview b);
 
+// How many UTF-16 units `a` and `b` begin with alike, compared four at a
+// time: names share long prefixes (serial numbers, VID_xxxx&PID_), and
+// equal units need no folding.
+std::size_t equal_prefix(wview a, wview b);
+
 // Orders texts as text_equal_nocase compares them; finds by view.
 struct text_less_nocase {
     using is_transparent = void;
