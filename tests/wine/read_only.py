@@ -12,6 +12,7 @@ asks for a port; that key's contents are still compared."""
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -31,6 +32,16 @@ def registry_files(prefix):
     return {n: WINE_OWN_WRITES.sub(rb"\1\n", open(os.path.join(prefix, n), "rb").read()) for n in names}
 
 
+def run(args, env):
+    """The status of one run; a watch is ended after a moment, with Ctrl-C."""
+    with subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) as proc:
+        try:
+            return proc.wait(timeout=2 if "--watch" in args else 60)
+        except subprocess.TimeoutExpired:
+            proc.send_signal(signal.SIGINT)
+            return proc.wait(timeout=60)
+
+
 def main():
     table, exe, prefix = sys.argv[1:4]
     wine.require_loader()
@@ -47,7 +58,7 @@ def main():
     subprocess.run(["wineserver", "--persistent"], env=quiet, check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     runs = [[wine.loader(), exe] + [run_row.expand(a) for a in row["args"]] for row in rows]
-    statuses = [subprocess.run(args, env=quiet, capture_output=True, timeout=60).returncode for args in runs]
+    statuses = [run(args, quiet) for args in runs]
     wine.stop_server(env)
     after = registry_files(prefix)
     wine.start()
