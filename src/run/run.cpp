@@ -33,6 +33,8 @@ int run_with_options(int argc, const WCHAR* const* argv) {
     }
     scan_ctx ctx{};
     parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
+    // An empty S/N names no instance, now or later: one look says so.
+    if (ctx.serial && !*ctx.serial) options.watch = false, options.wait_text = nullptr;
     if (options.watch) return watch_ports(ctx, options);
     if (!options.wait_text && !options.json) {
         // Lines as they come, as a plain run writes them: nothing to hold.
