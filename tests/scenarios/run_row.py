@@ -154,21 +154,22 @@ def arg_bytes(row, arg):
 KERNEL_EVENT = "/sys/devices/virtual/tty/tty0/uevent"
 
 
-def run(args, env, changes=(), output=None):
+def run(args, env, changes=(), output=None, stdin=None):
     """Runs the program; each of a row's "later" changes is applied its
     `after_ms` into the run, while the program waits or watches (a signal
     among them ends a watch). Its standard output is a pipe, or with
     "output": /dev/full, "closed", or a pipe whose reader has gone."""
     stdout = open("/dev/full", "wb") if output == "full" else subprocess.PIPE
     close = (lambda: os.close(1)) if output == "closed" else None
-    with subprocess.Popen(args, env=env, stdout=stdout, stderr=subprocess.PIPE, preexec_fn=close) as proc:
+    with subprocess.Popen(args, env=env, stdin=stdin and subprocess.PIPE, stdout=stdout, stderr=subprocess.PIPE,
+                          preexec_fn=close) as proc:
         if output == "reader_gone":
             proc.stdout.close()
         start = time.monotonic()
         for after_ms, apply in changes:
             time.sleep(max(0, start + after_ms / 1000 - time.monotonic()))
             apply(proc)
-        out, err = proc.communicate(timeout=60)
+        out, err = proc.communicate(stdin, timeout=60)
     return subprocess.CompletedProcess(args, proc.returncode, out or b"", err)
 
 
@@ -191,7 +192,12 @@ def run_native(row, exe, workdir):
         env.pop("PORTSIFT_REGISTRY", None)
         env["PORTSIFT_SYSFS"] = registry
     else:
-        registry = write_export(row, workdir, row.get("encoding", "utf8"))
+        registry, piped = write_export(row, workdir, row.get("encoding", "utf8")), None
+        if row.get("registry_path") == "pipe":
+            # The export comes down a pipe, as from another program.
+            with open(registry, "rb") as f:
+                piped = f.read()
+            registry = "/dev/stdin"
         env.pop("PORTSIFT_SYSFS", None)
         env["PORTSIFT_REGISTRY"] = registry
     args = [exe] + [arg_bytes(row, a) for a in row["args"]]
@@ -209,7 +215,7 @@ def run_native(row, exe, workdir):
         else:
             with open(registry, "wb") as f:
                 f.write(encode(export_text(change), row.get("encoding", "utf8")))
-    done = run(args, env, later(row, apply), row.get("output"))
+    done = run(args, env, later(row, apply), row.get("output"), piped)
     want = (expected(row, "stdout", registry, exe), expected(row, "stderr", registry, exe))
     return done, want, lambda data: data
 
