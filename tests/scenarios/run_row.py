@@ -184,6 +184,7 @@ def later(row, apply):
 
 def run_native(row, exe, workdir):
     env = dict(os.environ, LANG="C", LC_ALL="C")
+    piped = None  # the export's bytes, when it comes down a pipe
     if "sysfs" in row:
         # The registry is built from a sysfs tree; "missing" names none.
         registry = os.path.join(workdir, "sys")
@@ -192,7 +193,7 @@ def run_native(row, exe, workdir):
         env.pop("PORTSIFT_REGISTRY", None)
         env["PORTSIFT_SYSFS"] = registry
     else:
-        registry, piped = write_export(row, workdir, row.get("encoding", "utf8")), None
+        registry = write_export(row, workdir, row.get("encoding", "utf8"))
         if row.get("registry_path") == "pipe":
             # The export comes down a pipe, as from another program.
             with open(registry, "rb") as f:
