@@ -109,10 +109,6 @@ wtext interface_suffix(unsigned number) {
     return text;
 }
 
-bool starts_nocase(wview text, wview start) {
-    return text.size() >= start.size() && text_equal_nocase(text.substr(0, start.size()), start);
-}
-
 // "&" and a decimal number of at most three digits from 1 at `at`: the
 // number, or 0.
 unsigned amp_number(wview text, std::size_t at) {
@@ -343,28 +339,25 @@ void device_ports(device_scan& scan, const WCHAR* instance, HKEY device_key) {
     if (scan.ftdi_key) ftdi_ports(scan, device, device_key);
 }
 
-void open_ftdi(device_scan& scan) {
-    scan.ftdi_key = open_optional(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"),
-                                  TEXT("main:261:RegOpenKeyEx(Enum\\FTDIBUS key)"));
-}
-
 }  // namespace
 
 void scan_by_device(scan_ctx& ctx, int interface) {
-    device_scan scan{ctx, interface, nullptr, std::nullopt, {}};
+    // The filtered keys first: a missing one ends the run with 10 or 11
+    // before anything else is asked.
+    if (ctx.vid) open_device_key(ctx);
+    if (ctx.serial) open_serial_key(ctx);
+    device_scan scan{ctx, interface,
+                     open_optional(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"),
+                                   TEXT("main:261:RegOpenKeyEx(Enum\\FTDIBUS key)")),
+                     std::nullopt, {}};
     if (!ctx.vid) {
-        open_ftdi(scan);
         list_every_port(scan);
         return;
     }
-    open_device_key(ctx);
     if (ctx.serial) {
-        open_serial_key(ctx);
-        open_ftdi(scan);
         device_ports(scan, ctx.serial, ctx.inst_key);
         RegCloseKey(ctx.inst_key);
     } else {
-        open_ftdi(scan);
         each_subkey(ctx.dev_key, TEXT("main:219:RegEnumKeyEx(dev_keys)"), TEXT("main:222:RegOpenKeyEx(enumerated key)"),
                     [&](const WCHAR* instance, HKEY key) { device_ports(scan, instance, key); });
     }

@@ -33,10 +33,6 @@ wview trim(wview s) {
     return s;
 }
 
-bool starts_nocase(wview s, wview prefix) {
-    return s.size() >= prefix.size() && text_equal_nocase(s.substr(0, prefix.size()), prefix);
-}
-
 // Parses 1 to `max_digits` hex digits making up all of `s`.
 std::optional<std::uint32_t> hex_number(wview s, std::size_t max_digits) {
     if (s.empty() || s.size() > max_digits) return std::nullopt;

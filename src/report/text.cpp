@@ -96,6 +96,10 @@ bool text_equal_nocase(wview a, wview b) {
     return true;
 }
 
+bool starts_nocase(wview text, wview start) {
+    return text.size() >= start.size() && text_equal_nocase(text.substr(0, start.size()), start);
+}
+
 std::size_t equal_prefix(wview a, wview b) {
     const std::size_t common = std::min(a.size(), b.size());
     std::size_t i = 0;

@@ -13,6 +13,9 @@ using wview = std::basic_string_view<WCHAR>;
 // default locale.
 bool text_equal_nocase(wview a, wview b);
 
+// True when `text` begins with `start`, without regard to ASCII case.
+bool starts_nocase(wview text, wview start);
+
 // How many UTF-16 units `a` and `b` begin with alike, compared four at a
 // time: names share long prefixes (serial numbers, VID_xxxx&PID_), and
 // equal units need no folding.
