@@ -160,11 +160,16 @@ def run(args, env, changes=(), output=None, stdin=None):
     among them ends a watch). Its standard output is a pipe, or with
     "output": /dev/full, "closed", or a pipe whose reader has gone."""
     stdout = open("/dev/full", "wb") if output == "full" else subprocess.PIPE
+    if output == "reader_gone":
+        # A pipe whose reader has gone before the program starts: its first
+        # write meets it, however the two are scheduled.
+        reader, stdout = os.pipe()
+        os.close(reader)
     close = (lambda: os.close(1)) if output == "closed" else None
     with subprocess.Popen(args, env=env, stdin=stdin and subprocess.PIPE, stdout=stdout, stderr=subprocess.PIPE,
                           preexec_fn=close) as proc:
         if output == "reader_gone":
-            proc.stdout.close()
+            os.close(stdout)
         start = time.monotonic()
         for after_ms, apply in changes:
             time.sleep(max(0, start + after_ms / 1000 - time.monotonic()))
