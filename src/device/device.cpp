@@ -84,9 +84,11 @@ struct found_port {
 };
 
 // Prints the port's line, in one piece, in the form the filters call for,
-// and keeps the port for the document.
+// and keeps the port for the document; a port at another location than
+// --at names gives none.
 void show(const device_scan& scan, const found_port& found, const wtext& port, HKEY port_key, HKEY device_key) {
     const scan_ctx& ctx = scan.ctx;
+    if (!located_at(ctx, port_key, device_key)) return;
     wtext line;
     if (!ctx.vid) line.append(found.vid).append(1, TEXT(' ')).append(found.pid_field).append(1, TEXT(' '));
     if (!ctx.serial) line.append(found.instance).append(1, TEXT(' '));
@@ -155,7 +157,8 @@ void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_nam
             devices = scan.composites.emplace(parent_key, composite_devices(scan.ctx.usb_key, parent_key.c_str())).first;
         if (const wtext* parent = parent_in(devices->second, inst_name)) {
             found.instance = *parent;
-            if (scan.ctx.listed) {
+            // Its node tells where a function without a location of its own is.
+            if (scan.ctx.listed || scan.ctx.at) {
                 HKEY key = nullptr;
                 const wtext path = parent_key + TEXT("\\") + *parent;
                 if (RegOpenKeyExW(scan.ctx.usb_key, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)

@@ -118,7 +118,7 @@ void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCH
     }
     listed.instance = inst_name ? inst_name : ctx.serial;
     listed.serial = serial_number(ctx, inst_key, dev_name, listed.instance);
-    listed.location = reg_text(inst_key, TEXT("LocationInformation"));
+    listed.location = port_location(inst_key, nullptr);
     describe(listed, inst_key);
     ports.push_back(std::move(listed));
 }
@@ -127,8 +127,7 @@ void keep_device_port(std::vector<listed_port>& ports, listed_port listed, HKEY 
     bool recorded = false;
     listed.serial = reg_text(port_key, TEXT("SerialNumber"), &recorded);
     if (!recorded && listed.instance.find(u'&') == wtext::npos) listed.serial = listed.instance;
-    listed.location = reg_text(port_key, TEXT("LocationInformation"));
-    if (!listed.location && device_key) listed.location = reg_text(device_key, TEXT("LocationInformation"));
+    listed.location = port_location(port_key, device_key);
     describe(listed, port_key);
     ports.push_back(std::move(listed));
 }

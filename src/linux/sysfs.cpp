@@ -1,4 +1,5 @@
 #include "linux/sysfs.h"
+#include "linux/udev.h"
 #include "registry/platform.h"
 
 #include <dirent.h>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -286,12 +288,26 @@ std::vector<std::pair<unsigned, std::string>> numbered_ports(int root, std::vect
     return ports;
 }
 
+// The USB ttys udev has not finished with yet, while they are held back
+// (hold_unready_ttys): each is known by its `dev`, major:minor.
+std::set<std::string> unready_ports(int root, const std::map<std::string, usb_device>& devices) {
+    if (!holding_unready_ttys()) return {};
+    std::vector<std::pair<std::string, std::string>> ttys;
+    for (const auto& [name, device] : devices)
+        for (const tty_port& port : device.ports)
+            ttys.emplace_back(port.tty, read_attr(root, "class/tty/" + port.tty + "/dev").value_or(""));
+    return unready_ttys(ttys);
+}
+
 reg_key& usb_root(reg_key& hklm) {
     return child(child(child(child(hklm, u"SYSTEM"), u"CurrentControlSet"), u"Enum"), u"USB");
 }
 
+// A node for `instance` of `device` under `key_name`; with a tty, that is its
+// port, named in SERIALCOMM (present) unless it is in `unready`.
 reg_key& add_instance(reg_key& usb, const usb_device& device, const std::string& key_name,
-                      const std::string& instance, const char16_t* guid, const std::string& tty, reg_key& serialcomm) {
+                      const std::string& instance, const char16_t* guid, const std::string& tty, reg_key& serialcomm,
+                      const std::set<std::string>& unready) {
     reg_key& inst = child(child(usb, from_utf8(key_name)), from_utf8(instance));
     set_string(inst, u"ClassGUID", guid);
     if (describing) {
@@ -299,13 +315,14 @@ reg_key& add_instance(reg_key& usb, const usb_device& device, const std::string&
         // none), which the instance name does not always show.
         if (device.product) set_string(inst, u"DeviceDesc", from_utf8(*device.product));
         if (device.manufacturer) set_string(inst, u"Mfg", from_utf8(*device.manufacturer));
-        set_string(inst, u"LocationInformation", from_utf8(device.sys_name));
         set_string(inst, u"SerialNumber", from_utf8(device.serial));
     }
+    // Where it is plugged in: asked for by --at as well as shown.
+    set_string(inst, u"LocationInformation", from_utf8(device.sys_name));
     if (tty.empty()) return inst;
     const wtext port = from_utf8("/dev/" + tty);
     set_string(child(inst, u"Device Parameters"), u"PortName", port);
-    set_string(serialcomm, from_utf8("\\Device\\" + tty), port);
+    if (!unready.count(tty)) set_string(serialcomm, from_utf8("\\Device\\" + tty), port);
     return inst;
 }
 
@@ -334,6 +351,7 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
     std::map<std::string, int> uses;
     for (auto& [name, device] : devices)
         if (usable_serial(device.serial)) ++uses[device.instance_id = instance_id(device)];
+    const std::set<std::string> unready = unready_ports(root, devices);
     const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (const auto& [name, device] : devices) {
         const bool by_serial = !device.instance_id.empty() && uses[device.instance_id] == 1;
@@ -343,7 +361,7 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         const bool is_port = device.ports.size() == 1 && single_function(bus, device);
         reg_key& node = add_instance(usb, device, device.vid_pid, instance,
                                      is_port ? ports_class_guid : usb_class_guid,
-                                     is_port ? device.ports.front().tty : std::string(), serialcomm);
+                                     is_port ? device.ports.front().tty : std::string(), serialcomm, unready);
         if (is_port || device.ports.empty()) continue;
         // A device whose ports are functions is composite, as Windows
         // records one: its functions' names begin with its ParentIdPrefix.
@@ -356,12 +374,13 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         for (auto& [number, ttys] : interfaces) {
             const std::string mi = "&MI_" + hex(number, 2);
             if (ttys.size() == 1) {
-                add_instance(usb, device, device.vid_pid + mi, instance, ports_class_guid, ttys.front(), serialcomm);
+                add_instance(usb, device, device.vid_pid + mi, instance, ports_class_guid, ttys.front(), serialcomm,
+                             unready);
                 continue;
             }
             for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
                 add_instance(usb, device, device.vid_pid + mi, instance + '&' + std::to_string(port), ports_class_guid,
-                             tty, serialcomm);
+                             tty, serialcomm, unready);
         }
     }
     if (bus >= 0) ::close(bus);

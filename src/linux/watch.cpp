@@ -2,6 +2,7 @@
 // NETLINK_KOBJECT_UEVENT socket (multicast group 1, which needs no
 // privileges), and an export's size and times for a registry export.
 #include "linux/source.h"
+#include "linux/udev.h"
 #include "registry/platform.h"
 
 #include <linux/netlink.h>
@@ -36,13 +37,15 @@ void note_end(int) { ending = 1; }
 int reader = -1;
 
 // Sleeps up to `milliseconds` for the socket's events (a negative socket:
-// for nothing); an end request cuts it short, and the reader going away
-// ends the process. Returns what poll does for the socket alone.
-int wait_on(int socket, long long milliseconds) {
+// for nothing) or udev's records; an end request cuts it short, and the
+// reader going away ends the process. Returns what poll does for the
+// socket alone; `recorded` tells whether udev wrote a record.
+int wait_on(int socket, long long milliseconds, bool* recorded = nullptr) {
     const timespec timeout{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
-    pollfd watched[2] = {{socket, POLLIN, 0}, {reader, 0, 0}};
-    const int ready = ::ppoll(watched, 2, &timeout, catching ? &waiting_mask : nullptr);
+    pollfd watched[3] = {{socket, POLLIN, 0}, {reader, 0, 0}, {udev_records(), POLLIN, 0}};
+    const int ready = ::ppoll(watched, 3, &timeout, catching ? &waiting_mask : nullptr);
     if (ready > 0 && watched[1].revents) exit_reader_gone();
+    if (recorded) *recorded = ready > 0 && watched[2].revents;
     return ready > 0 ? (watched[0].revents ? 1 : 0) : ready;
 }
 
@@ -144,9 +147,14 @@ bool wait_for_change(unsigned milliseconds) {
         forget_registry();
         return true;
     }
-    for (long long left; !ending && (left = until - now_ms()) > 0;) {
+    // A tty held back for udev is handed over by its time at the latest.
+    const long long hand_over = udev_hand_over_in();
+    const long long until_ready = hand_over < 0 ? until : std::min(until, now_ms() + hand_over);
+    for (long long left; !ending && (left = until_ready - now_ms()) > 0;) {
         // A negative descriptor is ignored: then this only sleeps.
-        const int ready = wait_on(uevents, left);
+        bool recorded = false;
+        const int ready = wait_on(uevents, left, &recorded);
+        if (recorded && drain_udev_records()) break;
         if (ready > 0 && drain_events()) break;
         // A socket that fails is given up for the interval alone.
         if (ready < 0 && errno != EINTR) {
@@ -156,6 +164,11 @@ bool wait_for_change(unsigned milliseconds) {
     }
     forget_registry();
     return true;
+}
+
+void await_ready_ports() {
+    // An export's ports are as ready as it says.
+    if (!export_path) hold_unready_ttys();
 }
 
 void catch_end_requests() {

@@ -17,4 +17,5 @@ struct scan_ctx {
     const WCHAR* vid;      // VID filter, or null
     LONG status;           // last open or enumeration status, 0 on success
     std::vector<listed_port>* listed;  // with --json, the ports listed; else null
+    const WCHAR* at;       // with --at, the one location whose ports are listed; else null
 };

@@ -44,7 +44,8 @@ int function_pid(wview pid) {
 
 bool is_option(const WCHAR* arg) {
     const wview word(arg);
-    return word == TEXT("--wait") || word == TEXT("--json") || word == TEXT("--all-ports") || word == TEXT("--watch");
+    return word == TEXT("--wait") || word == TEXT("--json") || word == TEXT("--all-ports") || word == TEXT("--watch") ||
+           word == TEXT("--wait-gone") || word == TEXT("--at");
 }
 
 int read_options(int argc, const WCHAR* const* argv, run_options& options) {
@@ -61,12 +62,23 @@ int read_options(int argc, const WCHAR* const* argv, run_options& options) {
             ++next;
             continue;
         }
-        if (options.wait_text || next + 1 >= argc || !parse_seconds(argv[next + 1], options.wait_ms))
-            usage(argv[0]);
-        options.wait_text = argv[next + 1];
+        // The options that take a word: SECONDS or LOCATION.
+        if (next + 1 >= argc) usage(argv[0]);
+        const WCHAR* value = argv[next + 1];
+        if (word == TEXT("--at")) {
+            const std::size_t length = wview(value).size();
+            if (options.at || length == 0 || length > 200) usage(argv[0]);
+            options.at = value;
+        } else {
+            // --wait and --wait-gone wait for opposite ends: at most one.
+            if (options.wait_text || !parse_seconds(value, options.wait_ms)) usage(argv[0]);
+            options.wait_text = value;
+            options.gone = word == TEXT("--wait-gone");
+        }
         next += 2;
     }
-    // A watch has no end to wait for.
+    // A watch has no end to wait for; the ports' going has no document.
     if (options.watch && options.wait_text) usage(argv[0]);
+    if (options.gone && options.json) usage(argv[0]);
     return next;
 }

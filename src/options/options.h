@@ -1,16 +1,18 @@
-// The options that come before the filters: --wait SECONDS, --json,
-// --all-ports and --watch.
+// The options that come before the filters: --wait SECONDS, --wait-gone
+// SECONDS, --json, --all-ports, --watch and --at LOCATION.
 #pragma once
 
 #include "report/text.h"
 
 struct run_options {
-    const WCHAR* wait_text;  // SECONDS as typed, or null without --wait
+    const WCHAR* wait_text;  // SECONDS as typed, or null without --wait or --wait-gone
     unsigned wait_ms;        // SECONDS in milliseconds
+    bool gone;               // --wait-gone: the wait is for the ports to go
     bool json;
     bool all_ports;          // ports by USB device, whatever interface or driver
     int interface;           // with --all-ports, the function a PID written pppp&MI_nn names
     bool watch;              // a stream of the ports as they come and go
+    const WCHAR* at;         // --at: the one location whose ports are listed, or null
 };
 
 // True when `arg` is one of the options' words, exactly as written.
@@ -18,8 +20,10 @@ bool is_option(const WCHAR* arg);
 
 // Reads the options at the start of the command line into `options` and
 // returns the index of the first argument after them. A missing or
-// malformed SECONDS, an option given twice, or --watch with --wait prints
-// the usage text and ends the run with status 1.
+// malformed SECONDS, an empty LOCATION or one over 200 characters, an
+// option given twice, --wait with --wait-gone or --watch, or --wait-gone
+// with --watch or --json prints the usage text and ends the run with
+// status 1.
 int read_options(int argc, const WCHAR* const* argv, run_options& options);
 
 // With --all-ports, a PID written as the listing prints a function's,

@@ -52,6 +52,16 @@ void describe_devices();
 void watch_changes();
 bool wait_for_change(unsigned milliseconds);
 
+// Handing over ports that can be opened (--wait, --watch): called once,
+// after watch_changes. From then on a port counts as present only once the
+// system has finished setting it up, or 5 seconds after it was first seen
+// (the set-up may be stuck, or ignore it); wait_for_change also returns when
+// a port's set-up finishes, and by the time the oldest unfinished one is to
+// be handed over anyway. On Linux where udev runs, a tty is set up once
+// udev has written its record; Windows names a port only once it is set
+// up, and nothing changes there.
+void await_ready_ports();
+
 // Watching until told to stop (--watch): from this call on, SIGINT, SIGTERM
 // and SIGHUP on Linux, and Ctrl-C, Ctrl-Break and the console closing on
 // Windows, no longer end the process but make end_requested true, and

@@ -38,6 +38,12 @@ std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
     return wtext(text);
 }
 
+std::optional<wtext> port_location(HKEY port_key, HKEY device_key) {
+    std::optional<wtext> location = reg_text(port_key, TEXT("LocationInformation"));
+    if (!location && device_key) location = reg_text(device_key, TEXT("LocationInformation"));
+    return location;
+}
+
 composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
     composite_map devices;
     HKEY dev_key = nullptr;

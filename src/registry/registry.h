@@ -23,6 +23,11 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name);
 // a REG_SZ value of that name was there, empty or not.
 std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text = nullptr);
 
+// Where a port is, as the system names the place (its LocationInformation):
+// the port node's, or failing that its device's, `device_key`, which may be
+// null. None when neither has one.
+std::optional<wtext> port_location(HKEY port_key, HKEY device_key);
+
 // The composite devices under the device key `dev_name` of the root
 // `usb_key`: their instance names by ParentIdPrefix. Empty when there is no
 // such key; never ends the run.

@@ -33,8 +33,10 @@ int run_with_options(int argc, const WCHAR* const* argv) {
     }
     scan_ctx ctx{};
     parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
-    // An empty S/N names no instance, now or later: one look says so.
-    if (ctx.serial && !*ctx.serial) options.watch = false, options.wait_text = nullptr;
+    ctx.at = options.at;
+    // An empty S/N names no instance, now or later: one look says so (and
+    // that it is gone).
+    if (ctx.serial && !*ctx.serial && !options.gone) options.watch = false, options.wait_text = nullptr;
     if (options.watch) return watch_ports(ctx, options);
     if (!options.wait_text && !options.json) {
         // Lines as they come, as a plain run writes them: nothing to hold.
@@ -55,7 +57,9 @@ int run_with_options(int argc, const WCHAR* const* argv) {
     replay(held);
     if (options.json && status == 0) write_document(ports);
     if (status == wait_timed_out)
-        print_err(TEXT("No matching port appeared within %s seconds.\n"), options.wait_text);
+        print_err(options.gone ? TEXT("The port did not go within %s seconds.\n")
+                               : TEXT("No matching port appeared within %s seconds.\n"),
+                  options.wait_text);
     if (status != 0) end_process(status);
     return 0;
 }

@@ -8,6 +8,8 @@
 int wait_for_port(scan_ctx& ctx, const run_options& options, held_run& held) {
     using clock = std::chrono::steady_clock;
     watch_changes();
+    // A port is handed over only once it can be opened; its going needs no such wait.
+    if (!options.gone) await_ready_ports();
     const auto deadline = clock::now() + std::chrono::milliseconds(options.wait_ms);
     for (bool fresh = true;;) {
         if (fresh) {
@@ -15,7 +17,13 @@ int wait_for_port(scan_ctx& ctx, const run_options& options, held_run& held) {
             // Not attached yet: no such device key, no such instance, or
             // no line. Anything else ends the wait with this try.
             const bool absent = status == 10 || status == 11 || (status == 0 && !held.printed);
-            if (!absent) return status;
+            if (!options.gone && !absent) return status;
+            if (options.gone && status == 2) return status;
+            // Gone: the run would print nothing, and says nothing of it.
+            if (options.gone && absent) {
+                held.writes.clear();
+                return 0;
+            }
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
         if (left.count() <= 0) {

@@ -37,15 +37,23 @@ bool device_key_valid(wview name) {
            text_equal_nocase(name.substr(9, 4), TEXT("PID_"));
 }
 
+bool located_at(const scan_ctx& ctx, HKEY port_key, HKEY device_key) {
+    if (!ctx.at) return true;
+    const std::optional<wtext> location = port_location(port_key, device_key);
+    return location && text_equal_nocase(*location, ctx.at);
+}
+
 void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx, HKEY inst_key) {
     if (!class_matches(inst_key, PORTS_CLASS_GUID)) return;
     const std::optional<wtext> name = port_name(inst_key);
     if (!port_present(name)) return;
-    if (!ctx.vid || !ctx.pid) {
-        if (!device_key_valid(dev_name)) {
-            print_err(TEXT("invalid device key format: %s\n"), dev_name);
-            return;
-        }
+    const bool named_by_key = !ctx.vid || !ctx.pid;
+    if (named_by_key && !device_key_valid(dev_name)) {
+        print_err(TEXT("invalid device key format: %s\n"), dev_name);
+        return;
+    }
+    if (!located_at(ctx, inst_key, nullptr)) return;
+    if (named_by_key) {
         wtext copy(dev_name);
         copy[8] = 0;
         print_out(TEXT("%s %s "), copy.c_str() + 4, copy.c_str() + 13);

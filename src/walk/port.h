@@ -22,6 +22,10 @@ bool port_present(const std::optional<wtext>& name);
 // like VID_vvvv&PID_pppp; only the two prefixes and the length are checked.
 bool device_key_valid(wview name);
 
+// False when the run lists one location's ports (--at) and the port is
+// elsewhere: its location (port_location) is another or none.
+bool located_at(const scan_ctx& ctx, HKEY port_key, HKEY device_key);
+
 // Prints the listing line for the instance key when it is a present serial
 // port. `dev_name` is null in the filtered modes, `inst_name` in the S/N mode.
 void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx, HKEY inst_key);

@@ -71,6 +71,7 @@ int watch_ports(scan_ctx& ctx, const run_options& options) {
     catch_end_requests();
     // Before the first look, so that no change after it is missed.
     watch_changes();
+    await_ready_ports();
     std::vector<wtext> shown;
     std::set<wtext> said;  // messages already written: each once for the whole watch
     held_run held;

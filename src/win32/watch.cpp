@@ -58,6 +58,9 @@ void watch_changes() {
     for (watched_key& w : watched) arm(w);
 }
 
+// A port's driver names it in SERIALCOMM once it is set up.
+void await_ready_ports() {}
+
 bool wait_for_change(unsigned milliseconds) {
     HANDLE events[std::size(watched) + 1];
     watched_key* owners[std::size(watched) + 1];
