@@ -41,7 +41,10 @@ int run_with_options(int argc, const WCHAR* const* argv) {
     if (!options.wait_text && !options.json) {
         // Lines as they come, as a plain run writes them: nothing to hold.
         open_root(ctx);
-        scan_by_device(ctx, options.interface);
+        if (options.all_ports)
+            scan_by_device(ctx, options.interface);
+        else
+            scan_devices(ctx);
         return 0;
     }
     std::vector<listed_port> ports;

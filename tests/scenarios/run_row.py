@@ -206,14 +206,25 @@ def run_native(row, exe, workdir):
             registry = "/dev/stdin"
         env.pop("PORTSIFT_SYSFS", None)
         env["PORTSIFT_REGISTRY"] = registry
+    udev = os.path.join(workdir, "udev", "data")
+    if "udev" in row:
+        # udev's folder, its control socket (where udev runs) and its records.
+        os.makedirs(udev)
+        for name in row["udev"]:
+            open(os.path.join(udev, "..", "control") if name == "control" else os.path.join(udev, name), "w").close()
+        env["PORTSIFT_UDEV"] = os.path.dirname(udev)
     args = [exe] + [arg_bytes(row, a) for a in row["args"]]
     if row.get("registry_path") == "unreadable" and os.geteuid() == 0:
         # Root reads any file: the program runs as nobody to meet the refusal.
         os.chmod(workdir, 0o755)
         args = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + args
     def apply(change):
-        # A board added to the tree, or the export written anew.
-        if "sysfs" in change:
+        # A board added to the tree, udev's record of a tty written as udev
+        # writes it (then renamed into place), or the export written anew.
+        if "udev" in change:
+            open(os.path.join(udev, ".tmp"), "w").close()
+            os.rename(os.path.join(udev, ".tmp"), os.path.join(udev, change["udev"]))
+        elif "sysfs" in change:
             sysfs_trees.TREES[change["sysfs"]](registry)
             if change.get("event") and os.access(KERNEL_EVENT, os.W_OK):
                 with open(KERNEL_EVENT, "w") as f:

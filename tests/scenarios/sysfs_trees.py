@@ -67,7 +67,7 @@ class Tree:
         """A cdc_acm tty on interface `number` of `device`."""
         iface = f"{device}/{os.path.basename(device)}:1.{number}"
         node = f"{iface}/tty/{tty}"
-        write(os.path.join(self.root, node, "dev"), "166:0\n")
+        write(os.path.join(self.root, node, "dev"), f"166:{tty[6:]}\n")
         link(self.root, f"{node}/device", iface)
         link(self.root, f"{node}/subsystem", "class/tty")
         link(self.root, f"class/tty/{tty}", node)
@@ -80,7 +80,7 @@ class Tree:
         link(self.root, f"{port}/subsystem", "bus/usb-serial")
         link(self.root, f"bus/usb-serial/devices/{tty}", port)
         node = f"{port}/tty/{tty}"
-        write(os.path.join(self.root, node, "dev"), "188:0\n")
+        write(os.path.join(self.root, node, "dev"), f"188:{tty[6:]}\n")
         link(self.root, f"{node}/device", port)
         link(self.root, f"{node}/subsystem", "class/tty")
         link(self.root, f"class/tty/{tty}", node)
