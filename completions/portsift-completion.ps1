@@ -11,9 +11,10 @@ Register-ArgumentCompleter -Native -CommandName portsift, portsift.exe -ScriptBl
     # Options come first; the VID, PID and S/N positions count after them.
     $i = 1
     $seen = @()
-    while ($i -lt $current -and $words[$i] -in '--wait', '--json', '--all-ports', '--watch') {
+    while ($i -lt $current -and $words[$i] -in '--wait', '--wait-gone', '--json', '--all-ports', '--watch', '--at') {
         $seen += $words[$i]
-        if ($words[$i] -ne '--wait') { $i += 1 }
+        # --wait, --wait-gone and --at take the next word.
+        if ($words[$i] -notin '--wait', '--wait-gone', '--at') { $i += 1 }
         elseif ($i + 1 -eq $current) { return }
         else { $i += 2 }
     }
@@ -22,9 +23,16 @@ Register-ArgumentCompleter -Native -CommandName portsift, portsift.exe -ScriptBl
     if ($position -gt 3) { return }
     $candidates = @()
     if ($position -eq 1) {
-        # The help switches only stand first; each option once.
+        # The help switches only stand first; each option once, and none
+        # beside one it cannot go with: --watch and the two waits;
+        # --wait-gone and --json.
         if ($i -eq 1) { $candidates = @('-h', '--help') }
-        $candidates += @('--wait', '--json', '--all-ports', '--watch') | Where-Object { $_ -notin $seen }
+        $clash = @{ '--wait' = '--wait-gone', '--watch'; '--wait-gone' = '--wait', '--watch', '--json';
+                    '--watch' = '--wait', '--wait-gone'; '--json' = @('--wait-gone') }
+        $candidates += @('--wait', '--wait-gone', '--json', '--all-ports', '--watch', '--at') | Where-Object {
+            $option = $_
+            $option -notin $seen -and -not ($clash[$option] | Where-Object { $_ -in $seen })
+        }
     }
     if (-not ($candidates -and $wordToComplete.StartsWith('-'))) {
         $listing = & $words[0] @all 2>$null

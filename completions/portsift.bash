@@ -3,12 +3,12 @@
 # listing (by device when --all-ports is on the line).
 
 _portsift() {
-    local cur=${COMP_WORDS[COMP_CWORD]} i=1 all= seen= options= listing words word
+    local cur=${COMP_WORDS[COMP_CWORD]} i=1 all= seen= options= listing words word vid pid
     # Options come first; the VID, PID and S/N positions count after them.
     while [ "$i" -lt "$COMP_CWORD" ]; do
         word=${COMP_WORDS[i]}
         case $word in
-        --wait) [ $((i + 1)) -eq "$COMP_CWORD" ] && return 0; i=$((i + 2)) ;;
+        --wait | --wait-gone | --at) [ $((i + 1)) -eq "$COMP_CWORD" ] && return 0; i=$((i + 2)) ;;
         --json | --watch) i=$((i + 1)) ;;
         --all-ports) all=--all-ports; i=$((i + 1)) ;;
         *) break ;;
@@ -20,8 +20,19 @@ _portsift() {
     if [ "$position" -eq 1 ]; then
         # The help switches only stand first; each option once.
         [ "$i" -eq 1 ] && options="-h --help"
-        for word in --wait --json --all-ports --watch; do
-            [[ $seen == *" $word "* ]] || options="$options $word"
+        # Each option once, and none beside one it cannot go with: --watch
+        # and the two waits; --wait-gone and --json.
+        local clash other
+        for word in --wait --wait-gone --json --all-ports --watch --at; do
+            case $word in
+            --wait) clash="--wait --wait-gone --watch" ;;
+            --wait-gone) clash="--wait --wait-gone --watch --json" ;;
+            --watch) clash="--watch --wait --wait-gone" ;;
+            --json) clash="--json --wait-gone" ;;
+            *) clash=$word ;;
+            esac
+            for other in $clash; do [[ $seen == *" $other "* ]] && continue 2; done
+            options="$options $word"
         done
     fi
     if [ -n "$options" ] && [ "${cur#-}" != "$cur" ]; then
@@ -29,11 +40,15 @@ _portsift() {
         return 0
     fi
     listing=$("${COMP_WORDS[0]}" $all 2>/dev/null) || return 0
+    # The VID and PID as the program gets them: without the shell's
+    # backslashes and quotes (6010\&MI_01, '6010&MI_01').
+    vid=${COMP_WORDS[i]//\\/} pid=${COMP_WORDS[i + 1]//\\/}
+    vid=${vid//[\'\"]/} pid=${pid//[\'\"]/}
     # Lines are "VID PID S/N PORT". Without --all-ports a composite
     # device's function (PID&MI_nn) cannot be asked for, so it is left out;
     # with it, a function is asked for by its device's PID or its own.
     words=$(printf '%s\n' $options "$listing" | awk -v n="$position" -v all="$all" \
-        -v vid="${COMP_WORDS[i]}" -v pid="${COMP_WORDS[i + 1]}" '
+        -v vid="$vid" -v pid="$pid" '
         /^-/ { print; next }
         all == "" && length($2) != 4 { next }
         n == 1 { print $1; next }
@@ -42,12 +57,15 @@ _portsift() {
         toupper($2) == toupper(pid) || (all != "" && toupper(substr($2, 1, 4)) == toupper(pid)) { print $3 }' |
         sort -u)
     # Instance names hold & and other characters the shell reads: each
-    # candidate is inserted quoted.
-    local IFS=$'\n' typed=${cur//\\/}
+    # candidate is inserted quoted, by the quote the word was begun with
+    # (the shell closes it) or else with backslashes.
+    local IFS=$'\n' typed=${cur//\\/} quoted=
+    [[ $typed == [\'\"]* ]] && quoted=1
     typed=${typed#[\'\"]}
     COMPREPLY=()
     for word in $words; do
-        [[ ${word^^} == "${typed^^}"* ]] && COMPREPLY+=("$(printf '%q' "$word")")
+        [[ ${word^^} == "${typed^^}"* ]] || continue
+        if [ -n "$quoted" ]; then COMPREPLY+=("$word"); else COMPREPLY+=("$(printf '%q' "$word")"); fi
     done
 }
 complete -F _portsift portsift portsift.exe

@@ -11,7 +11,7 @@ function __portsift_after_options
     set -g __portsift_all
     while test $i -le (count $words)
         switch $words[$i]
-            case --wait
+            case --wait --wait-gone --at
                 test $i -eq (count $words); and return 1
                 set i (math $i + 2)
             case --json --watch
@@ -65,8 +65,12 @@ end
 
 complete -c portsift -f
 complete -c portsift -n 'test (count (commandline -opc)) -eq 1' -s h -l help -d 'print the usage text'
-complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait' -l wait -x -d 'wait up to SECONDS for the device'
-complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l json' -l json -d 'print the ports as a JSON document'
+# Each option once, and none beside one it cannot go with: --watch and the
+# two waits; --wait-gone and --json.
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait -l wait-gone -l watch' -l wait -x -d 'wait up to SECONDS for the device'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait -l wait-gone -l watch -l json' -l wait-gone -x -d 'wait up to SECONDS for the port to go'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l json -l wait-gone' -l json -d 'print the ports as a JSON document'
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l all-ports' -l all-ports -d 'find every port by its USB device'
-complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l watch' -l watch -d 'stream the ports as they come and go'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l watch -l wait -l wait-gone' -l watch -d 'stream the ports as they come and go'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l at' -l at -x -d 'only the ports at LOCATION (1-6.2)'
 complete -c portsift -a '(__portsift_candidates)'

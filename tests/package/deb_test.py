@@ -5,6 +5,7 @@ sysfs tree, its man page, and the bash completion at each position."""
 import glob
 import gzip
 import os
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -20,13 +21,20 @@ LISTING = ("0403 6001 FT1 /dev/ttyACM3\n1A2B 3C4D A1 /dev/ttyACM1\n1A2B 5E6F B2 
 # What the bash completion offers: the words typed so far (the last is the
 # one being completed), the tree the program reads, and the candidates.
 COMPLETIONS = [
-    (["", ], "three_devices", ["--help", "-h", "--wait", "--json", "--all-ports", "--watch", "0403", "1A2B"]),
-    (["--json", "-"], "missing", ["--wait", "--all-ports", "--watch"]),
-    (["--wait", "5", ""], "three_devices", ["--json", "--all-ports", "--watch", "0403", "1A2B"]),
+    (["", ], "three_devices", ["--help", "-h", "--wait", "--wait-gone", "--json", "--all-ports", "--watch", "--at",
+                               "0403", "1A2B"]),
+    (["--json", "-"], "missing", ["--wait", "--all-ports", "--watch", "--at"]),
+    (["--wait", "5", ""], "three_devices", ["--json", "--all-ports", "--at", "0403", "1A2B"]),
     (["--all-ports", "2E8A", ""], "three_devices", ["000A", "000A\\&MI_00"]),
     (["--all-ports", "2e8a", "000A", ""], "three_devices", ["E661"]),
     (["--all-ports", "1199", "0025", ""], "modem", ["1-2"]),
     (["1a86", "7523", ""], "example", ["5\\&1e5b1c3\\&0\\&3"]),
+    (["--all-ports", "0403", "6010\\&MI_01", ""], "example", ["210292B17EA1"]),
+    (["--all-ports", "0403", "6015", "'5"], "example", ["5&222e27aa&0&6"]),
+    (["--wait", "5", "--at", "1-1", "-"], "three_devices", ["--json", "--all-ports"]),
+    (["--watch", "-"], "missing", ["--json", "--all-ports", "--at"]),
+    (["--wait-gone", "5", "-"], "missing", ["--all-ports", "--at"]),
+    (["--at", ""], "three_devices", []),
     (["1"], "three_devices", ["1A2B"]),
     (["1a2b", ""], "three_devices", ["3C4D", "5E6F"]),
     (["1A2B", "5E6F", ""], "three_devices", ["B2"]),
@@ -39,7 +47,7 @@ COMPLETIONS = [
 def complete(root, exe, words, tree):
     script = os.path.join(root, "usr/share/bash-completion/completions/portsift")
     words = [exe] + words
-    command = (f'source "{script}"; COMP_WORDS=({" ".join(repr(w) for w in words)}); '
+    command = (f'source "{script}"; COMP_WORDS=({" ".join(shlex.quote(w) for w in words)}); '
                f'COMP_CWORD={len(words) - 1}; _portsift; printf "%s\\n" "${{COMPREPLY[@]}}"')
     # "example" is the example registry export; any other name a sysfs tree.
     source = dict(PORTSIFT_REGISTRY=EXAMPLE) if tree.endswith(".reg") else dict(PORTSIFT_SYSFS=tree)
