@@ -33,6 +33,7 @@ def instance(lines, dev, inst, guid, port=None, desc="USB Composite Device", ext
         f'"ClassGUID"="{guid}"',
         '"Driver"="{4d36e978-e325-11ce-bfc1-08002be10318}\\\\0003"',
         '"Mfg"="@mdmcpq.inf,%mfgname%;Microsoft"',
+        f'"LocationInformation"="Port_#{len(lines) % 12 + 1:04d}.Hub_#0001"',
         *extra,
         "",
         f"[{root}\\{dev}\\{inst}\\Device Parameters]",

@@ -244,6 +244,30 @@ def all_ports(workdir, keys, boards):
     print("\nMedians of 60 runs of each command, the two run in turn; instructions from one callgrind run each.")
 
 
+def at(workdir, keys, boards):
+    print(f"\n## `--at` against the same listing without it (Linux program)\n")
+    export = os.path.join(workdir, f"at-{keys}.reg")
+    with open(export, "wb") as f:
+        f.write(gen.device_export(keys))
+    root = os.path.join(workdir, f"at-sys-{boards}")
+    gen.sysfs_tree(root, boards)
+    inputs = [(f"export, {keys} instance keys", dict(os.environ, PORTSIFT_REGISTRY=export), "Port_#0003.Hub_#0001"),
+              (f"sysfs, {boards} CDC boards", dict(os.environ, PORTSIFT_SYSFS=root), "5-50")]
+    print("| input | command | without ms | with `--at` ms | ratio | ratio of instructions | goal |")
+    print("|---|---|---:|---:|---:|---:|---:|")
+    for what, env, place in inputs:
+        for options in ("", "--all-ports "):
+            plain, located = f"{NATIVE} {options}".strip(), f"{NATIVE} {options}--at {place}"
+            kept = subprocess.run(located.split(), env=env, capture_output=True, text=True, check=True).stdout
+            assert 0 < len(kept.splitlines()) < len(subprocess.run(plain.split(), env=env, capture_output=True,
+                                                                    text=True).stdout.splitlines()), kept
+            a, b = alternating([plain, located], env)
+            counts = [instructions(c, env) for c in (plain, located)]
+            ratio = f"{counts[1] / counts[0]:.3f}" if counts[0] else "–"
+            print(f"| {what} | `portsift {options}--at {place}` | {ms(a)} | {ms(b)} | {b / a:.3f} | {ratio} | ≤ 1.05 |")
+    print("\nMedians of 60 runs of each command, the two run in turn; instructions from one callgrind run each.")
+
+
 # Writing "change" here makes the kernel send a device event, as for a board
 # plugged in (root only).
 EVENT = "/sys/devices/virtual/tty/tty0/uevent"
@@ -382,6 +406,53 @@ def watch(workdir, tries=20, quiet_s=60, churn=10000):
     assert proc.wait() == 0
 
 
+def udev(workdir, tries=20):
+    print("\n## A tty handed over once udev has recorded it (`--wait`, `--watch`, Linux program, 10 boards)\n")
+    base, can_signal = ten_boards(workdir, "udev-base")
+    records = os.path.join(workdir, "udev", "data")
+    os.makedirs(records)
+    open(os.path.join(records, "..", "control"), "w").close()
+    env = dict(os.environ, PORTSIFT_SYSFS=os.path.join(workdir, "udev-try"), PORTSIFT_UDEV=os.path.dirname(records))
+    record = os.path.join(records, "c166:99")
+
+    def record_written():
+        """udev's record of ttyACM99, written as udev writes it; the time it appeared."""
+        open(os.path.join(records, ".tmp"), "w").close()
+        os.rename(os.path.join(records, ".tmp"), record)
+        return time.monotonic()
+
+    def latency(command, want):
+        """Milliseconds from the record's appearance to the line: the board is
+        plugged in (with a kernel event), looked at and held back first."""
+        shutil.rmtree(env["PORTSIFT_SYSFS"], ignore_errors=True)
+        shutil.copytree(base, env["PORTSIFT_SYSFS"], symlinks=True)
+        if os.path.exists(record):
+            os.remove(record)
+        proc = subprocess.Popen(command, stdout=subprocess.PIPE, env=env)
+        time.sleep(0.25)
+        add_late_board(env["PORTSIFT_SYSFS"])
+        if can_signal:
+            with open(EVENT, "w") as f:
+                f.write("change")
+        time.sleep(0.15)  # looked at, and held back: udev has not finished
+        start = record_written()
+        line = proc.stdout.readline()
+        took = (time.monotonic() - start) * 1e3
+        proc.kill()
+        proc.wait()
+        assert line == want, line
+        return took
+
+    print("| measure | figure | goal |")
+    print("|---|---:|---:|")
+    for name, command, want in (("--wait", [NATIVE, "--wait", "10", "CAFE", "0001", "LATE"], b"/dev/ttyACM99\n"),
+                                ("--watch", [NATIVE, "--watch", "CAFE", "0001"], b"+ LATE /dev/ttyACM99\n")):
+        med = statistics.median(latency(command, want) for _ in range(tries))
+        print(f"| `{name}`: from the record to the line, median of {tries} (ms) | {med:.2f} | ≤ 20 |")
+    if not can_signal:
+        print("\n(Not root: no kernel event was sent; the board was found by the safety interval.)")
+
+
 def main():
     sizes = [100, 1000, 10000, 100000]
     counts = [1, 10, 100, 1000]
@@ -403,8 +474,12 @@ def main():
             json_output(workdir, 1000, 100000 if "--quick" not in sys.argv else 10000)
         if not only or "all-ports" in only:
             all_ports(workdir, 10000, 1000)
+        if not only or "at" in only:
+            at(workdir, 10000, 1000)
         if not only or "wait" in only:
             wait(workdir)
+        if not only or "udev" in only:
+            udev(workdir)
         if not only or "watch" in only:
             watch(workdir, quiet_s=10 if "--quick" in sys.argv else 60)
         if (not only or "wine" in only) and shutil.which("wine"):
