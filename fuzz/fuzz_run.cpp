@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A wait would sleep for real, and a watch never end; their looks are
     // the same run.
     for (const wtext& arg : args)
-        if (arg == u"--wait" || arg == u"--watch") return 0;
+        if (arg == u"--wait" || arg == u"--wait-gone" || arg == u"--watch") return 0;
     auto hklm = std::make_unique<reg_key>();
     if (read_export(input, *hklm)) return 0;  // the reader's own target covers refusals
     replace_registry(std::move(hklm));
