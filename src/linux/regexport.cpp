@@ -207,6 +207,9 @@ void parse_section(parse_state& st, wview line) {
     st.current = key;
 }
 
+// U+FEFF, as a UTF-16LE or UTF-8 byte-order mark reads.
+constexpr WCHAR byte_order_mark = 0xFEFF;
+
 bool is_header(wview line) {
     return line == TEXT("Windows Registry Editor Version 5.00") || line == TEXT("REGEDIT4");
 }
@@ -221,6 +224,14 @@ void parse_lines(parse_state& st) {
         wview line = trim(raw);
         if (line.find(u'\0') != wview::npos) refuse(st, "the line holds a NUL character");
         if (line.empty() || line.front() == u';') continue;
+        // Exports joined into one (copy /b a.reg+b.reg, cat): each further
+        // one starts with its byte-order mark and header, and its keys
+        // merge with those read so far, as reg import would merge them.
+        if (is_header(trim(line.front() == byte_order_mark ? line.substr(1) : line))) {
+            st.current = nullptr;
+            st.in_section = false;
+            continue;
+        }
         if (line.front() == u'[') {
             parse_section(st, line);
             continue;

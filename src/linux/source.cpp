@@ -17,10 +17,40 @@
 
 namespace {
 
-[[noreturn]] void refuse_export(const char* path, const std::string& what) {
-    const wtext message = from_utf8("portsift: registry export " + std::string(path) + what + "\n");
+// The one line that refuses the registry's source, "portsift: WHAT", and status 2.
+[[noreturn]] void refuse_source(const std::string& what) {
+    const wtext message = from_utf8("portsift: " + what + "\n");
     print_err(TEXT("%s"), message.c_str());
     end_process(2);
+}
+
+[[noreturn]] void refuse_export(const char* path, const std::string& what) {
+    refuse_source("registry export " + std::string(path) + what);
+}
+
+// A tree named by PORTSIFT_SYSFS that cannot be read, or holds no USB
+// devices' folder, is no sysfs tree: refused before anything is listed.
+void check_sysfs_tree(const char* path) {
+    const std::string tree = "sysfs tree " + std::string(path);
+    if (::access(path, R_OK | X_OK) != 0) refuse_source(tree + ": cannot be read: " + std::strerror(errno));
+    struct stat info {};
+    const std::string devices = std::string(path) + "/bus/usb/devices";
+    if (::stat(devices.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) refuse_source(tree + ": has no bus/usb/devices");
+}
+
+// Without SERIALCOMM no port of the export counts as present: said once,
+// at once, whatever the run does with its output.
+void note_missing_serialcomm(const char* path, reg_key& hklm) {
+    static bool said = false;
+    reg_key* key = &hklm;
+    for (const wview name : {wview(u"HARDWARE"), wview(u"DEVICEMAP"), wview(u"SERIALCOMM")})
+        key = key ? find_child(*key, name) : nullptr;
+    if (key || said) return;
+    said = true;
+    const wtext message = from_utf8("portsift: registry export " + std::string(path) +
+                                    ": no port can count as present without its "
+                                    "HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM key\n");
+    put_text(out_stream::standard_error, message.data(), message.size());
 }
 
 // Far above any real export, and a bound for a file that never ends
@@ -130,6 +160,7 @@ std::string read_file(const char* path) {
 void load_export(const char* path, reg_key& hklm) {
     const std::string bytes = read_file(path);
     if (const auto error = read_export(bytes, hklm)) refuse_error(path, *error);
+    note_missing_serialcomm(path, hklm);
 }
 
 }  // namespace
@@ -145,6 +176,7 @@ std::unique_ptr<reg_key> load_registry() {
         load_export(path, *tree);
     } else {
         const char* sysfs = std::getenv("PORTSIFT_SYSFS");
+        if (sysfs && *sysfs) check_sysfs_tree(sysfs);
         build_sysfs_view(sysfs && *sysfs ? sysfs : "/sys", *tree);
     }
     return tree;

@@ -241,6 +241,8 @@ def run_wine(row, exe, workdir):
     wine.require_loader()
     env = wine.env()
     text = "\r\n".join([HEADER, ""] + WINE_RESET) + "\r\n" + export_text(row).split("\n", 1)[1]
+    # An export joined from several: one import of their keys.
+    text = re.sub("\ufeff" + HEADER + "\r?\n", "", text)
     registry = os.path.join(workdir, "import.reg")
     with open(registry, "wb") as f:
         f.write(encode(text, "utf16"))

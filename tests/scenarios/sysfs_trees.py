@@ -132,8 +132,9 @@ def mixed(root):
 
 
 def no_usb(root):
-    """A machine without USB, as in many containers."""
+    """A machine with no USB device attached: its bus has no devices."""
     os.makedirs(os.path.join(root, "class/tty"))
+    os.makedirs(os.path.join(root, "bus/usb/devices"))
     other_ttys(root)
 
 
@@ -206,7 +207,12 @@ def one_board(root):
     t.acm(t.device(usb1, "1-1", 0x1A2B, 0x3C4D, [0x02, 0x0A], device_class=0x02, serial="A1"), 0, "ttyACM0")
 
 
-TREES = {"one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
+def not_sysfs(root):
+    """A folder that is no sysfs tree: no bus/usb/devices."""
+    os.makedirs(os.path.join(root, "class"))
+
+
+TREES = {"not_sysfs": not_sysfs, "one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
 
 
 def build(name, root):
