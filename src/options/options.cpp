@@ -1,12 +1,81 @@
 #include "options/options.h"
 
 #include "device/device.h"
-#include "main/main.h"
+#include "report/report.h"
 #include "report/text.h"
+
+#include <algorithm>
+#include <initializer_list>
 
 namespace {
 
 constexpr unsigned max_wait_ms = 86400 * 1000;
+
+// The option words, each with what it takes and its line in the help.
+struct option_word {
+    const WCHAR* word;
+    const WCHAR* value;  // the word that follows it (SECONDS, LOCATION), or null
+    const WCHAR* help;
+};
+
+constexpr option_word option_words[] = {
+    {TEXT("--wait"), TEXT("SECONDS"), TEXT("wait up to SECONDS for a port, handed over once it can be opened")},
+    {TEXT("--wait-gone"), TEXT("SECONDS"), TEXT("wait up to SECONDS for the ports to go")},
+    {TEXT("--json"), nullptr, TEXT("print the ports as one JSON document")},
+    {TEXT("--all-ports"), nullptr, TEXT("name and find every port by its USB device")},
+    {TEXT("--watch"), nullptr, TEXT("stream the ports as they come and go")},
+    {TEXT("--at"), TEXT("LOCATION"), TEXT("only the ports plugged in at LOCATION (1-6.2, Port_#0002.Hub_#0001)")},
+    {TEXT("--version"), nullptr, TEXT("print the version")},
+};
+
+constexpr const WCHAR* synopsis[] = {
+    TEXT("[--wait SECONDS] [--json] [--all-ports] [--at LOCATION] [VID PID [S/N]]"),
+    TEXT("--wait-gone SECONDS [--all-ports] [--at LOCATION] [VID PID [S/N]]"),
+    TEXT("--watch [--json] [--all-ports] [--at LOCATION] [VID PID [S/N]]"),
+    TEXT("--version"),
+};
+
+const option_word* find_option(wview word) {
+    for (const option_word& option : option_words)
+        if (word == option.word) return &option;
+    return nullptr;
+}
+
+bool is_help_word(wview word) { return text_equal_nocase(word, TEXT("-h")) || text_equal_nocase(word, TEXT("--help")); }
+
+void print_synopsis(const WCHAR* program) {
+    for (const WCHAR* line : synopsis) print_err(TEXT("%s %s\n"), program, line);
+}
+
+// The synopsis and a line for each option, status 1, as the help switch
+// ends a run.
+[[noreturn]] void help(const WCHAR* program) {
+    print_synopsis(program);
+    print_err(TEXT("\n"));
+    for (const option_word& option : option_words) {
+        wtext name(option.word);
+        if (option.value) name.append(1, u' ').append(option.value);
+        name.resize(std::max<std::size_t>(name.size(), 20), u' ');
+        print_err(TEXT("  %s %s\n"), name.c_str(), option.help);
+    }
+    end_process(1);
+}
+
+// "portsift: REASON" and the synopsis on standard error, status 1.
+[[noreturn]] void refuse(const WCHAR* program, const wtext& reason) {
+    print_err(TEXT("portsift: %s\n"), reason.c_str());
+    print_synopsis(program);
+    end_process(1);
+}
+
+// The parts one after another: a reason, an option between blanks.
+wtext joined(std::initializer_list<wview> parts) {
+    wtext text;
+    for (const wview part : parts) text.append(part);
+    return text;
+}
+
+wtext quoted(wview word) { return joined({TEXT("'"), word, TEXT("'")}); }
 
 // A decimal number of seconds from 0 to 86400 with at most three decimals,
 // in milliseconds; false for anything else.
@@ -33,6 +102,48 @@ bool parse_seconds(wview text, unsigned& ms) {
     return true;
 }
 
+// Takes the value of `option` into `options`, or refuses it.
+void take_value(const WCHAR* program, const option_word& option, const WCHAR* value, run_options& options) {
+    const wview word(option.word);
+    if (word == TEXT("--at")) {
+        const std::size_t length = wview(value).size();
+        if (length == 0 || length > 200)
+            refuse(program, joined({TEXT("--at takes a location of 1 to 200 characters: "), quoted(value)}));
+        options.at = value;
+        return;
+    }
+    if (!parse_seconds(value, options.wait_ms))
+        refuse(program,
+               joined({word, TEXT(" takes seconds from 0 to 86400 with at most three decimals: "), quoted(value)}));
+    options.wait_text = value;
+    options.gone = word == TEXT("--wait-gone");
+}
+
+// What may stand after the options: nothing, VID PID or VID PID S/N, each
+// of the lengths the lookup takes.
+void check_filters(const WCHAR* program, const WCHAR* const* words, int count, const run_options& options) {
+    for (int i = 0; i < count; ++i) {
+        const wview word(words[i]);
+        if (word.empty() || word.front() != u'-') continue;
+        if (is_help_word(word)) help(program);
+        if (find_option(word)) refuse(program, joined({quoted(word), TEXT(": options come before VID and PID")}));
+        refuse(program, joined({TEXT("unknown option "), quoted(word)}));
+    }
+    if (count == 1) refuse(program, joined({quoted(words[0]), TEXT(": give the VID and the PID as two words")}));
+    if (count > 3) refuse(program, joined({quoted(words[3]), TEXT(": nothing can follow the S/N")}));
+    if (count == 0) return;
+    const wview vid(words[0]), pid(words[1]);
+    if (vid.size() != 4) refuse(program, joined({quoted(vid), TEXT(": a VID is four characters, such as 2E8A")}));
+    if (pid.size() != 4 && function_pid(pid) == any_interface)
+        refuse(program, joined({quoted(pid), options.all_ports
+                                                 ? TEXT(": a PID is four characters, or a function's pppp&MI_nn")
+                                                 : TEXT(": a PID is four characters, such as 000A")}));
+    if (pid.size() != 4 && !options.all_ports)
+        refuse(program, joined({TEXT("a function's PID ("), pid, TEXT(") needs --all-ports")}));
+    if (count == 3 && wview(words[2]).size() > 200)
+        refuse(program, joined({TEXT("an S/N is at most 200 characters: "), quoted(words[2])}));
+}
+
 }  // namespace
 
 int function_pid(wview pid) {
@@ -42,43 +153,50 @@ int function_pid(wview pid) {
     return static_cast<int>(interface_number(pid, 4));
 }
 
-bool is_option(const WCHAR* arg) {
-    const wview word(arg);
-    return word == TEXT("--wait") || word == TEXT("--json") || word == TEXT("--all-ports") || word == TEXT("--watch") ||
-           word == TEXT("--wait-gone") || word == TEXT("--at");
-}
+bool is_option(const WCHAR* arg) { return find_option(arg) != nullptr; }
 
 int read_options(int argc, const WCHAR* const* argv, run_options& options) {
+    const WCHAR* program = argv[0];
+    wtext given;  // the options read so far, each between blanks
     int next = 1;
-    while (next < argc && is_option(argv[next])) {
+    for (; next < argc && argv[next][0] == u'-'; ++next) {
         const wview word(argv[next]);
-        bool* flag = word == TEXT("--json")        ? &options.json
-                     : word == TEXT("--all-ports") ? &options.all_ports
-                     : word == TEXT("--watch")     ? &options.watch
-                                                   : nullptr;
-        if (flag) {
-            if (*flag) usage(argv[0]);
-            *flag = true;
-            ++next;
-            continue;
+        if (is_help_word(word)) help(program);
+        const option_word* option = find_option(word);
+        if (!option) {
+            const std::size_t equals = word.find(u'=');
+            const option_word* meant = equals == wview::npos ? nullptr : find_option(word.substr(0, equals));
+            refuse(program, meant ? joined({TEXT("unknown option "), quoted(word), TEXT(": write "),
+                                            word.substr(0, equals), TEXT(" "), word.substr(equals + 1)})
+                                  : joined({TEXT("unknown option "), quoted(word)}));
         }
-        // The options that take a word: SECONDS or LOCATION.
-        if (next + 1 >= argc) usage(argv[0]);
-        const WCHAR* value = argv[next + 1];
-        if (word == TEXT("--at")) {
-            const std::size_t length = wview(value).size();
-            if (options.at || length == 0 || length > 200) usage(argv[0]);
-            options.at = value;
+        const wtext marked = joined({TEXT(" "), word, TEXT(" ")});
+        if (given.find(marked) != wtext::npos) refuse(program, joined({word, TEXT(" is given twice")}));
+        given += marked;
+        if (option->value) {
+            if (next + 1 >= argc) refuse(program, joined({word, TEXT(" needs its "), option->value}));
+            take_value(program, *option, argv[++next], options);
+        } else if (word == TEXT("--json")) {
+            options.json = true;
+        } else if (word == TEXT("--all-ports")) {
+            options.all_ports = true;
+        } else if (word == TEXT("--watch")) {
+            options.watch = true;
         } else {
-            // --wait and --wait-gone wait for opposite ends: at most one.
-            if (options.wait_text || !parse_seconds(value, options.wait_ms)) usage(argv[0]);
-            options.wait_text = value;
-            options.gone = word == TEXT("--wait-gone");
+            options.version = true;
         }
-        next += 2;
     }
-    // A watch has no end to wait for; the ports' going has no document.
-    if (options.watch && options.wait_text) usage(argv[0]);
-    if (options.gone && options.json) usage(argv[0]);
+    // Options that ask for opposite things.
+    constexpr const WCHAR* clashes[][2] = {{TEXT("--wait"), TEXT("--watch")},
+                                          {TEXT("--wait"), TEXT("--wait-gone")},
+                                          {TEXT("--wait-gone"), TEXT("--watch")},
+                                          {TEXT("--wait-gone"), TEXT("--json")}};
+    for (const auto& [one, other] : clashes)
+        if (given.find(joined({TEXT(" "), one, TEXT(" ")})) != wtext::npos &&
+            given.find(joined({TEXT(" "), other, TEXT(" ")})) != wtext::npos)
+            refuse(program, joined({one, TEXT(" and "), other, TEXT(" cannot be combined")}));
+    if (options.version && (given != TEXT(" --version ") || next < argc))
+        refuse(program, TEXT("--version stands alone"));
+    check_filters(program, argv + next, argc - next, options);
     return next;
 }

@@ -17,6 +17,11 @@ int run_with_options(int argc, const WCHAR* const* argv) {
     run_options options{};
     options.interface = any_interface;
     const int first = read_options(argc, argv, options);
+    if (options.version) {
+        // The version the program was built as, which its package carries.
+        print_out(TEXT("portsift %s\n"), from_utf8(PORTSIFT_VERSION).c_str());
+        return 0;
+    }
     // The rest is read as a whole command line, under the program's name.
     std::vector<const WCHAR*> rest{argv[0]};
     rest.insert(rest.end(), argv + first, argv + argc);

@@ -122,8 +122,15 @@ USAGE = (
 )
 
 
+# What follows a refusal's reason when options are on the line.
+SYNOPSIS = "".join("{argv0} " + line + "\n" for line in (
+    "[--wait SECONDS] [--json] [--all-ports] [--at LOCATION] [VID PID [S/N]]",
+    "--wait-gone SECONDS [--all-ports] [--at LOCATION] [VID PID [S/N]]",
+    "--watch [--json] [--all-ports] [--at LOCATION] [VID PID [S/N]]", "--version"))
+
+
 def expected(row, key, registry, argv0):
-    text = expand(row[key]).replace("{usage}", USAGE)
+    text = expand(row[key]).replace("{usage}", USAGE).replace("{synopsis}", SYNOPSIS)
     return text.replace("{registry}", registry).replace("{argv0}", argv0).encode("utf-8")
 
 
