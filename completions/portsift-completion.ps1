@@ -26,7 +26,7 @@ Register-ArgumentCompleter -Native -CommandName portsift, portsift.exe -ScriptBl
         # The help switches only stand first; each option once, and none
         # beside one it cannot go with: --watch and the two waits;
         # --wait-gone and --json.
-        if ($i -eq 1) { $candidates = @('-h', '--help') }
+        if ($i -eq 1) { $candidates = @('-h', '--help', '--version') }
         $clash = @{ '--wait' = '--wait-gone', '--watch'; '--wait-gone' = '--wait', '--watch', '--json';
                     '--watch' = '--wait', '--wait-gone'; '--json' = @('--wait-gone') }
         $candidates += @('--wait', '--wait-gone', '--json', '--all-ports', '--watch', '--at') | Where-Object {

@@ -23,6 +23,8 @@ _portsift() {
         # Each option once, and none beside one it cannot go with: --watch
         # and the two waits; --wait-gone and --json.
         local clash other
+        # --version stands alone.
+        [ "$i" -eq 1 ] && options="$options --version"
         for word in --wait --wait-gone --json --all-ports --watch --at; do
             case $word in
             --wait) clash="--wait --wait-gone --watch" ;;

@@ -65,6 +65,7 @@ end
 
 complete -c portsift -f
 complete -c portsift -n 'test (count (commandline -opc)) -eq 1' -s h -l help -d 'print the usage text'
+complete -c portsift -n 'test (count (commandline -opc)) -eq 1' -l version -d 'print the version'
 # Each option once, and none beside one it cannot go with: --watch and the
 # two waits; --wait-gone and --json.
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait -l wait-gone -l watch' -l wait -x -d 'wait up to SECONDS for the device'

@@ -21,8 +21,8 @@ LISTING = ("0403 6001 FT1 /dev/ttyACM3\n1A2B 3C4D A1 /dev/ttyACM1\n1A2B 5E6F B2 
 # What the bash completion offers: the words typed so far (the last is the
 # one being completed), the tree the program reads, and the candidates.
 COMPLETIONS = [
-    (["", ], "three_devices", ["--help", "-h", "--wait", "--wait-gone", "--json", "--all-ports", "--watch", "--at",
-                               "0403", "1A2B"]),
+    (["", ], "three_devices", ["--help", "-h", "--version", "--wait", "--wait-gone", "--json", "--all-ports", "--watch",
+                               "--at", "0403", "1A2B"]),
     (["--json", "-"], "missing", ["--wait", "--all-ports", "--watch", "--at"]),
     (["--wait", "5", ""], "three_devices", ["--json", "--all-ports", "--at", "0403", "1A2B"]),
     (["--all-ports", "2E8A", ""], "three_devices", ["000A", "000A\\&MI_00"]),
