@@ -17,8 +17,7 @@ int wait_for_port(scan_ctx& ctx, const run_options& options, held_run& held) {
             // Not attached yet: no such device key, no such instance, or
             // no line. Anything else ends the wait with this try.
             const bool absent = status == 10 || status == 11 || (status == 0 && !held.printed);
-            if (!options.gone && !absent) return status;
-            if (options.gone && status == 2) return status;
+            if (options.gone ? status == 2 : !absent) return status;
             // Gone: the run would print nothing, and says nothing of it.
             if (options.gone && absent) {
                 held.writes.clear();

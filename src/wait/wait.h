@@ -1,5 +1,5 @@
-// Trying the walk until a port comes (--wait) or goes (--wait-gone): each try is one look, held,
-// and ends where the walk would end the process.
+// Trying the walk until a port comes (--wait) or goes (--wait-gone): each
+// try is one look, held, and ends where the walk would end the process.
 #pragma once
 
 #include "main/scan_ctx.h"
