@@ -3,6 +3,7 @@
 #include "json/json.h"
 #include "registry/registry.h"
 #include "report/report.h"
+#include "report/tags.h"
 #include "walk/port.h"
 #include "walk/walk.h"
 
@@ -231,23 +232,23 @@ void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_ke
 }
 
 void list_every_port(device_scan& scan) {
-    each_subkey(scan.ctx.usb_key, TEXT("main:189:RegEnumKeyEx(dev_keys)"),
-                TEXT("main:192:RegOpenKeyEx(enumerated key)"), [&](const WCHAR* dev_name, HKEY dev_key) {
+    each_subkey(scan.ctx.usb_key, tag::enum_devices,
+                tag::open_device, [&](const WCHAR* dev_name, HKEY dev_key) {
                     // A model's own key: its composite devices are noted on the way.
                     composite_map* model = interface_at(dev_name) == wview::npos
                                                ? &scan.composites.try_emplace(dev_name).first->second
                                                : nullptr;
-                    each_subkey(dev_key, TEXT("main:219:RegEnumKeyEx(dev_keys)"),
-                                TEXT("main:222:RegOpenKeyEx(enumerated key)"),
+                    each_subkey(dev_key, tag::enum_instances,
+                                tag::open_instance,
                                 [&](const WCHAR* inst_name, HKEY inst_key) {
                                     list_usb_node(scan, model, dev_name, inst_name, inst_key);
                                 });
                 });
     if (!scan.ftdi_key) return;
-    each_subkey(scan.ftdi_key.get(), TEXT("main:263:RegEnumKeyEx(ftdi_keys)"),
-                TEXT("main:265:RegOpenKeyEx(ftdi key)"), [&](const WCHAR* key_name, HKEY key) {
-                    each_subkey(key, TEXT("main:267:RegEnumKeyEx(ftdi instances)"),
-                                TEXT("main:269:RegOpenKeyEx(ftdi instance)"),
+    each_subkey(scan.ftdi_key.get(), tag::enum_ftdi_keys,
+                tag::open_ftdi_key, [&](const WCHAR* key_name, HKEY key) {
+                    each_subkey(key, tag::enum_ftdi_instances,
+                                tag::open_ftdi_instance,
                                 [&](const WCHAR*, HKEY port_key) { list_ftdi_node(scan, key_name, port_key); });
                 });
 }
@@ -269,7 +270,7 @@ const std::vector<wtext>& model_functions(device_scan& scan) {
         DWORD size = name_capacity;
         const LONG status = RegEnumKeyExW(ctx.usb_key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS) fail_status(TEXT("main:251:RegEnumKeyEx(functions)"), status);
+        if (status != ERROR_SUCCESS) fail_status(tag::enum_functions, status);
         const wview key(name, size);
         if (key.size() == model.size() + 6 && starts_nocase(key, model) && interface_at(key) == model.size())
             scan.functions->emplace_back(key);
@@ -288,10 +289,10 @@ bool function_of(wview function, wview prefix) {
 
 void function_ports(device_scan& scan, const found_port& device, HKEY device_key, const wtext& prefix) {
     for (const wtext& function : model_functions(scan)) {
-        const open_key key = open_optional(scan.ctx.usb_key, function.c_str(), TEXT("main:253:RegOpenKeyEx(function key)"));
+        const open_key key = open_optional(scan.ctx.usb_key, function.c_str(), tag::open_function);
         if (!key) continue;
-        each_subkey(key.get(), TEXT("main:255:RegEnumKeyEx(function instances)"),
-                    TEXT("main:257:RegOpenKeyEx(function instance)"), [&](const WCHAR* name, HKEY port_key) {
+        each_subkey(key.get(), tag::enum_function_instances,
+                    tag::open_function_instance, [&](const WCHAR* name, HKEY port_key) {
                         if (!function_of(name, prefix)) return;
                         const std::optional<wtext> port = present_port(port_key);
                         if (!port) return;
@@ -314,13 +315,13 @@ void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
         wtext name = model;
         if (!made_up) name += static_cast<WCHAR>(u'A' + k - 1);
         if (made_up && k) name += {u'&', static_cast<WCHAR>(u'0' + k)};
-        const open_key key = open_optional(scan.ftdi_key.get(), name.c_str(), TEXT("main:265:RegOpenKeyEx(ftdi key)"));
+        const open_key key = open_optional(scan.ftdi_key.get(), name.c_str(), tag::open_ftdi_key);
         if (!key) continue;
         if (!made_up && !composite) composite = is_composite(device_key);
         const bool multi = made_up ? k > 0 : *composite;
         if (scan.interface != any_interface && (!multi || static_cast<unsigned>(scan.interface) != k - 1)) continue;
-        each_subkey(key.get(), TEXT("main:267:RegEnumKeyEx(ftdi instances)"),
-                    TEXT("main:269:RegOpenKeyEx(ftdi instance)"), [&](const WCHAR*, HKEY port_key) {
+        each_subkey(key.get(), tag::enum_ftdi_instances,
+                    tag::open_ftdi_instance, [&](const WCHAR*, HKEY port_key) {
                         const std::optional<wtext> port = present_port(port_key);
                         if (!port) return;
                         found_port found = device;
@@ -351,7 +352,7 @@ void scan_by_device(scan_ctx& ctx, int interface) {
     if (ctx.serial) open_serial_key(ctx);
     device_scan scan{ctx, interface,
                      open_optional(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"),
-                                   TEXT("main:261:RegOpenKeyEx(Enum\\FTDIBUS key)")),
+                                   tag::open_ftdibus),
                      std::nullopt, {}};
     if (!ctx.vid) {
         list_every_port(scan);
@@ -361,7 +362,7 @@ void scan_by_device(scan_ctx& ctx, int interface) {
         device_ports(scan, ctx.serial, ctx.inst_key);
         RegCloseKey(ctx.inst_key);
     } else {
-        each_subkey(ctx.dev_key, TEXT("main:219:RegEnumKeyEx(dev_keys)"), TEXT("main:222:RegOpenKeyEx(enumerated key)"),
+        each_subkey(ctx.dev_key, tag::enum_instances, tag::open_instance,
                     [&](const WCHAR* instance, HKEY key) { device_ports(scan, instance, key); });
     }
     RegCloseKey(ctx.dev_key);

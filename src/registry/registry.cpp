@@ -1,6 +1,7 @@
 #include "registry/registry.h"
 
 #include "report/report.h"
+#include "report/tags.h"
 
 int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
     const LONG status = RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, out);
@@ -17,8 +18,8 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name) {
     DWORD count = 519;
     const LONG status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &count);
     if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
-    if (status != ERROR_SUCCESS) fail_status(TEXT("main:72:RegQueryValueEx"), status);
-    if (type != REG_SZ) fail_status(TEXT("main:73:RegQueryValueEx(key type != REG_SZ)"), ERROR_DATATYPE_MISMATCH);
+    if (status != ERROR_SUCCESS) fail_status(tag::query_value, status);
+    if (type != REG_SZ) fail_status(tag::not_a_string, ERROR_DATATYPE_MISMATCH);
     buffer[count / 2] = 0;
     return wtext(buffer);
 }

@@ -1,4 +1,5 @@
 #include "report/report.h"
+#include "report/tags.h"
 
 #include "report/text.h"
 
@@ -54,7 +55,7 @@ void print_to(out_stream stream, const WCHAR* format, std::va_list args) {
             exit_reader_gone();
         // Standard error may still take the report; if it cannot, the
         // status alone tells.
-        report_error(TEXT("main:301:write(standard output)"));
+        report_error(tag::write_output);
     }
     exit_process(2);
 }

@@ -3,6 +3,7 @@
 #include "json/json.h"
 #include "registry/registry.h"
 #include "report/report.h"
+#include "report/tags.h"
 
 bool class_matches(HKEY inst_key, const WCHAR* guid) {
     const std::optional<wtext> value = reg_string(inst_key, TEXT("ClassGUID"));
@@ -12,7 +13,7 @@ bool class_matches(HKEY inst_key, const WCHAR* guid) {
 std::optional<wtext> port_name(HKEY inst_key) {
     HKEY params = nullptr;
     if (reg_subkey(inst_key, TEXT("Device Parameters"), &params) != 0)
-        fail(TEXT("main:85:reg_subkey(Device Parameters)"));
+        fail(tag::device_parameters);
     std::optional<wtext> name = reg_string(params, TEXT("PortName"));
     RegCloseKey(params);
     return name;
@@ -29,7 +30,7 @@ bool port_present(const std::optional<wtext>& name) {
     if (error == ERROR_INVALID_PARAMETER) return false;
     // The port exists; its provider only wants a larger record than ours.
     if (error == ERROR_INSUFFICIENT_BUFFER) return true;
-    fail(TEXT("main:107:GetDefaultCommConfig"));
+    fail(tag::port_query);
 }
 
 bool device_key_valid(wview name) {

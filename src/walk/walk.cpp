@@ -1,6 +1,7 @@
 #include "walk/walk.h"
 
 #include "report/report.h"
+#include "report/tags.h"
 #include "walk/port.h"
 
 namespace {
@@ -18,13 +19,13 @@ LONG enum_key(HKEY parent, DWORD index, WCHAR (&name)[key_name_capacity]) {
 bool key_not_found(const scan_ctx& ctx) {
     if (ctx.status == ERROR_SUCCESS) return false;
     if (ctx.status == ERROR_FILE_NOT_FOUND) return true;
-    fail_status(TEXT("main:157:RegOpenKeyEx(vid&pid)"), ctx.status);
+    fail_status(tag::open_filtered, ctx.status);
 }
 
 void open_root(scan_ctx& ctx) {
     ctx.status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\USB"), 0, KEY_READ,
                                &ctx.usb_key);
-    if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:149:RegOpenKeyEx(Enum\\USB key)"), ctx.status);
+    if (ctx.status != ERROR_SUCCESS) fail_status(tag::open_root, ctx.status);
 }
 
 void open_device_key(scan_ctx& ctx) {
@@ -58,9 +59,9 @@ void scan_devices(scan_ctx& ctx) {
     for (DWORD index = 0;; ++index) {
         ctx.status = enum_key(ctx.usb_key, index, name);
         if (ctx.status == ERROR_NO_MORE_ITEMS) return;
-        if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:189:RegEnumKeyEx(dev_keys)"), ctx.status);
+        if (ctx.status != ERROR_SUCCESS) fail_status(tag::enum_devices, ctx.status);
         ctx.status = RegOpenKeyExW(ctx.usb_key, name, 0, KEY_READ, &ctx.dev_key);
-        if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:192:RegOpenKeyEx(enumerated key)"), ctx.status);
+        if (ctx.status != ERROR_SUCCESS) fail_status(tag::open_device, ctx.status);
         scan_instances(ctx, name);
         RegCloseKey(ctx.dev_key);
     }
@@ -77,9 +78,9 @@ void scan_instances(scan_ctx& ctx, const WCHAR* dev_name) {
     for (DWORD index = 0;; ++index) {
         ctx.status = enum_key(ctx.dev_key, index, name);
         if (ctx.status == ERROR_NO_MORE_ITEMS) return;
-        if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:219:RegEnumKeyEx(dev_keys)"), ctx.status);
+        if (ctx.status != ERROR_SUCCESS) fail_status(tag::enum_instances, ctx.status);
         ctx.status = RegOpenKeyExW(ctx.dev_key, name, 0, KEY_READ, &ctx.inst_key);
-        if (ctx.status != ERROR_SUCCESS) fail_status(TEXT("main:222:RegOpenKeyEx(enumerated key)"), ctx.status);
+        if (ctx.status != ERROR_SUCCESS) fail_status(tag::open_instance, ctx.status);
         show_port(dev_name, name, ctx, ctx.inst_key);
         RegCloseKey(ctx.inst_key);
     }
