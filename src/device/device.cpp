@@ -2,6 +2,7 @@
 
 #include "json/json.h"
 #include "registry/registry.h"
+#include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/tags.h"
 #include "walk/port.h"
@@ -105,13 +106,6 @@ void show(const device_scan& scan, const found_port& found, const wtext& port, H
     keep_device_port(*ctx.listed, std::move(listed), port_key, device_key);
 }
 
-// The "&MI_nn" that names interface `number`.
-wtext interface_suffix(unsigned number) {
-    const WCHAR text[] = {u'&', u'M', u'I', u'_', TEXT("0123456789ABCDEF")[number >> 4 & 0xF],
-                          TEXT("0123456789ABCDEF")[number & 0xF], 0};
-    return text;
-}
-
 // "&" and a decimal number of at most three digits from 1 at `at`: the
 // number, or 0.
 unsigned amp_number(wview text, std::size_t at) {
@@ -189,7 +183,7 @@ std::optional<ftdi_chip> chip_of(HKEY usb_key, wview model, wview suffix) {
         if (RegEnumKeyExW(model_key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             return std::nullopt;
         const wview instance(name, size);
-        const bool made_up = instance.find(u'&') != wview::npos;
+        const bool made_up = made_up_instance(instance);
         if (!starts_nocase(suffix, instance)) continue;
         const WCHAR last = suffix.back();
         const bool lettered = !made_up && suffix.size() == instance.size() + 1 && last >= u'A' && last <= u'Z';
@@ -204,12 +198,6 @@ std::optional<ftdi_chip> chip_of(HKEY usb_key, wview model, wview suffix) {
     }
 }
 
-// VID_vvvv+PID_pppp+SUFFIX, as FTDI's driver names a port's device key.
-bool ftdi_key_valid(wview name) {
-    return name.size() >= 19 && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) && name[8] == u'+' &&
-           text_equal_nocase(name.substr(9, 4), TEXT("PID_")) && name[17] == u'+';
-}
-
 void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_key) {
     const std::optional<wtext> port = present_port(port_key);
     if (!port) return;
@@ -218,9 +206,8 @@ void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_ke
         print_err(TEXT("invalid device key format: %s\n"), key_name);
         return;
     }
-    const wview vid = name.substr(4, 4), pid = name.substr(13, 4), suffix = name.substr(18);
-    const std::optional<ftdi_chip> chip =
-        chip_of(scan.ctx.usb_key, TEXT("VID_") + wtext(vid) + TEXT("&PID_") + wtext(pid), suffix);
+    const wview vid = name.substr(4, 4), pid = name.substr(13, 4), suffix = name.substr(ftdi_suffix_at);
+    const std::optional<ftdi_chip> chip = chip_of(scan.ctx.usb_key, model_key(vid, pid), suffix);
     found_port found{vid, pid, pid, suffix, std::nullopt};
     wtext pid_field;
     if (chip) {
@@ -260,7 +247,7 @@ const std::vector<wtext>& model_functions(device_scan& scan) {
     if (scan.functions) return *scan.functions;
     scan.functions.emplace();
     const scan_ctx& ctx = scan.ctx;
-    const wtext model = wtext(TEXT("VID_")) + ctx.vid + TEXT("&PID_") + ctx.pid;
+    const wtext model = model_key(ctx.vid, ctx.pid);
     if (scan.interface != any_interface) {
         scan.functions->push_back(model + interface_suffix(static_cast<unsigned>(scan.interface)));
         return *scan.functions;
@@ -276,15 +263,6 @@ const std::vector<wtext>& model_functions(device_scan& scan) {
             scan.functions->emplace_back(key);
     }
     return *scan.functions;
-}
-
-// The rule parent_in follows: a function is named after its device's
-// ParentIdPrefix, as PREFIX&00nn on Windows; the Linux view names it PREFIX,
-// or PREFIX&n for the n-th port of an interface with several.
-bool function_of(wview function, wview prefix) {
-    const std::size_t amp = function.rfind(u'&');
-    return text_equal_nocase(function, prefix) ||
-           (amp != wview::npos && text_equal_nocase(function.substr(0, amp), prefix));
 }
 
 void function_ports(device_scan& scan, const found_port& device, HKEY device_key, const wtext& prefix) {
@@ -306,8 +284,8 @@ void function_ports(device_scan& scan, const found_port& device, HKEY device_key
 // The FTDI port nodes of the chip `device_key` is the USB node of.
 void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
     const scan_ctx& ctx = scan.ctx;
-    const wtext model = wtext(TEXT("VID_")) + ctx.vid + TEXT("+PID_") + ctx.pid + TEXT("+") + wtext(device.instance);
-    const bool made_up = device.instance.find(u'&') != wview::npos;
+    const wtext model = ftdi_key(ctx.vid, ctx.pid, device.instance);
+    const bool made_up = made_up_instance(device.instance);
     std::optional<bool> composite;
     // A chip without a serial number: its name alone, then & and 1, 2...;
     // with one: its serial and A, B...

@@ -9,10 +9,6 @@
 // A USB modem's AT ports are serial ports too.
 inline constexpr const WCHAR* MODEM_CLASS_GUID = TEXT("{4d36e96d-e325-11ce-bfc1-08002be10318}");
 
-// Every function of a device, rather than the one a PID written pppp&MI_nn
-// names.
-inline constexpr int any_interface = -1;
-
 // Lists ports by device under the root open in `usb_key`, with the filters
 // in `ctx`: without them every device's ports in Enum\USB's order, then the
 // FTDI ports in Enum\FTDIBUS's order; with VID and PID the ports of every

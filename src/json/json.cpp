@@ -1,6 +1,7 @@
 #include "json/json.h"
 
 #include "registry/registry.h"
+#include "registry/usb_names.h"
 #include "report/report.h"
 
 namespace {
@@ -28,12 +29,12 @@ std::optional<wtext> serial_number(const scan_ctx& ctx, HKEY inst_key, const WCH
     bool recorded = false;
     std::optional<wtext> serial = reg_text(inst_key, TEXT("SerialNumber"), &recorded);
     if (recorded) return serial;
-    if (instance.find(u'&') == wtext::npos) return instance;
+    if (!made_up_instance(instance)) return instance;
     const std::size_t mi = dev_name ? interface_at(dev_name) : wview::npos;
     if (mi == wview::npos) return std::nullopt;
     const composite_map devices = composite_devices(ctx.usb_key, without_interface(dev_name, mi).c_str());
     const wtext* parent = parent_in(devices, instance);
-    if (!parent || parent->find(u'&') != wtext::npos) return std::nullopt;
+    if (!parent || made_up_instance(*parent)) return std::nullopt;
     return *parent;
 }
 
@@ -126,7 +127,7 @@ void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCH
 void keep_device_port(std::vector<listed_port>& ports, listed_port listed, HKEY port_key, HKEY device_key) {
     bool recorded = false;
     listed.serial = reg_text(port_key, TEXT("SerialNumber"), &recorded);
-    if (!recorded && listed.instance.find(u'&') == wtext::npos) listed.serial = listed.instance;
+    if (!recorded && !made_up_instance(listed.instance)) listed.serial = listed.instance;
     listed.location = port_location(port_key, device_key);
     describe(listed, port_key);
     ports.push_back(std::move(listed));

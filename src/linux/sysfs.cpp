@@ -1,5 +1,6 @@
 #include "linux/sysfs.h"
 #include "linux/udev.h"
+#include "registry/usb_names.h"
 #include "registry/platform.h"
 
 #include <dirent.h>
@@ -83,13 +84,6 @@ std::optional<std::string> link_target(int dir, const std::string& path) {
 
 std::string last_component(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-// `value` as `digits` upper-case hex digits, as Windows writes IDs.
-std::string hex(unsigned value, int digits) {
-    std::string text(static_cast<std::size_t>(digits), '0');
-    for (auto i = static_cast<std::size_t>(digits); i-- > 0; value >>= 4) text[i] = "0123456789ABCDEF"[value & 0xF];
-    return text;
-}
-
 // Windows names an instance after the serial number only when it is usable
 // as one: printable ASCII without commas, and a valid key name.
 bool usable_serial(const std::string& serial) {
@@ -152,7 +146,7 @@ std::optional<usb_device> read_device(int devices, std::string name) {
         vid = *v, pid = *p;
         device.device_class.reset();
     }
-    device.vid_pid = "VID_" + hex(vid, 4) + "&PID_" + hex(pid, 4);
+    device.vid_pid = to_utf8(model_key(vid, pid));
     device.serial = read_attr(devices, name + "/serial").value_or("");
     if (describing) {
         device.product = read_attr(devices, name + "/product");
@@ -372,7 +366,7 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         std::map<unsigned, std::vector<std::string>> interfaces;
         for (const tty_port& port : device.ports) interfaces[port.interface].push_back(port.tty);
         for (auto& [number, ttys] : interfaces) {
-            const std::string mi = "&MI_" + hex(number, 2);
+            const std::string mi = to_utf8(interface_suffix(number));
             if (ttys.size() == 1) {
                 add_instance(usb, device, device.vid_pid + mi, instance, ports_class_guid, ttys.front(), serialcomm,
                              unready);

@@ -1,6 +1,6 @@
 #include "options/options.h"
 
-#include "device/device.h"
+#include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/text.h"
 
@@ -145,13 +145,6 @@ void check_filters(const WCHAR* program, const WCHAR* const* words, int count, c
 }
 
 }  // namespace
-
-int function_pid(wview pid) {
-    if (pid.size() != 10 || !text_equal_nocase(pid.substr(4, 4), TEXT("&MI_")) || hex_digit(pid[8]) < 0 ||
-        hex_digit(pid[9]) < 0)
-        return any_interface;
-    return static_cast<int>(interface_number(pid, 4));
-}
 
 bool is_option(const WCHAR* arg) { return find_option(arg) != nullptr; }
 

@@ -27,7 +27,3 @@ bool is_option(const WCHAR* arg);
 // "portsift: REASON" and the synopsis, and a help switch the synopsis and
 // the options; both end the run with status 1.
 int read_options(int argc, const WCHAR* const* argv, run_options& options);
-
-// With --all-ports, a PID written as the listing prints a function's,
-// pppp&MI_nn: its interface number; any_interface for any other text.
-int function_pid(wview pid);

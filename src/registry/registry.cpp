@@ -64,6 +64,7 @@ composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
 }
 
 const wtext* parent_in(const composite_map& devices, wview function) {
+    // The prefixes function_of takes: the name itself, or the name up to its last "&".
     auto found = devices.find(function);
     const std::size_t amp = function.rfind(u'&');
     if (found == devices.end() && amp != wview::npos) found = devices.find(function.substr(0, amp));

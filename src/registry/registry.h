@@ -34,8 +34,7 @@ std::optional<wtext> port_location(HKEY port_key, HKEY device_key);
 using composite_map = std::map<wtext, wtext, text_less_nocase>;
 composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name);
 
-// The device in `devices` whose function is the instance `function`: the one
-// whose ParentIdPrefix is the function's name itself or, failing that, that
-// name up to its last "&" (Windows names a function PREFIX&00nn).
-// Null when there is none.
+// The device in `devices` whose function (function_of) is the instance
+// `function`, looked up by the prefixes that rule takes. Null when there is
+// none.
 const wtext* parent_in(const composite_map& devices, wview function);

@@ -73,22 +73,6 @@ int hex_digit(char32_t c) {
     return -1;
 }
 
-std::size_t interface_at(wview dev_name) {
-    for (std::size_t at = 17; at + 6 <= dev_name.size(); ++at)
-        if (text_equal_nocase(dev_name.substr(at, 4), TEXT("&MI_")) && hex_digit(dev_name[at + 4]) >= 0 &&
-            hex_digit(dev_name[at + 5]) >= 0)
-            return at;
-    return wview::npos;
-}
-
-unsigned interface_number(wview dev_name, std::size_t at) {
-    return static_cast<unsigned>(hex_digit(dev_name[at + 4]) * 16 + hex_digit(dev_name[at + 5]));
-}
-
-wtext without_interface(wview dev_name, std::size_t at) {
-    return wtext(dev_name.substr(0, at)) + wtext(dev_name.substr(at + 6));
-}
-
 bool text_equal_nocase(wview a, wview b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)

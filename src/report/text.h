@@ -1,4 +1,5 @@
-// Wide text helpers shared by every part of the program.
+// Wide text: comparison without regard to case, hex digits, and UTF-8 and
+// UTF-16 conversion, shared by every part of the program.
 #pragma once
 
 #include "registry/platform.h"
@@ -29,18 +30,6 @@ struct text_less_nocase {
 
 // The value of a hexadecimal digit, or -1.
 int hex_digit(char32_t c);
-
-// Where "&MI_" and two hexadecimal digits stand in a device key name past
-// its IDs (VID_vvvv&PID_pppp): the interface of a composite device's
-// function. npos when there is none.
-std::size_t interface_at(wview dev_name);
-
-// The interface number of the "&MI_nn" at `at` in `dev_name`.
-unsigned interface_number(wview dev_name, std::size_t at);
-
-// The name of the composite device's own key: `dev_name` without the
-// "&MI_nn" at `at`.
-wtext without_interface(wview dev_name, std::size_t at);
 
 // UTF-16 to UTF-8; lone surrogates become U+FFFD.
 std::string to_utf8(wview text);

@@ -5,6 +5,7 @@
 #include "look/look.h"
 #include "main/main.h"
 #include "options/options.h"
+#include "registry/usb_names.h"
 #include "wait/wait.h"
 #include "watch/watch.h"
 #include "walk/walk.h"

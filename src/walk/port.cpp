@@ -2,6 +2,7 @@
 
 #include "json/json.h"
 #include "registry/registry.h"
+#include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/tags.h"
 
@@ -31,11 +32,6 @@ bool port_present(const std::optional<wtext>& name) {
     // The port exists; its provider only wants a larger record than ours.
     if (error == ERROR_INSUFFICIENT_BUFFER) return true;
     fail(tag::port_query);
-}
-
-bool device_key_valid(wview name) {
-    return name.size() >= 17 && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) &&
-           text_equal_nocase(name.substr(9, 4), TEXT("PID_"));
 }
 
 bool located_at(const scan_ctx& ctx, HKEY port_key, HKEY device_key) {

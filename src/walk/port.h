@@ -18,10 +18,6 @@ std::optional<wtext> port_name(HKEY inst_key);
 // True when the port-configuration service knows the port now.
 bool port_present(const std::optional<wtext>& name);
 
-// The unfiltered line names the device from its key name, which must look
-// like VID_vvvv&PID_pppp; only the two prefixes and the length are checked.
-bool device_key_valid(wview name);
-
 // False when the run lists one location's ports (--at) and the port is
 // elsewhere: its location (port_location) is another or none.
 bool located_at(const scan_ctx& ctx, HKEY port_key, HKEY device_key);

@@ -1,5 +1,6 @@
 #include "walk/walk.h"
 
+#include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/tags.h"
 #include "walk/port.h"
@@ -30,7 +31,7 @@ void open_root(scan_ctx& ctx) {
 
 void open_device_key(scan_ctx& ctx) {
     // Both filters are exactly four characters, so the name always fits.
-    const wtext name = wtext(TEXT("VID_")) + ctx.vid + TEXT("&PID_") + ctx.pid;
+    const wtext name = model_key(ctx.vid, ctx.pid);
     ctx.status = RegOpenKeyExW(ctx.usb_key, name.c_str(), 0, KEY_READ, &ctx.dev_key);
     if (key_not_found(ctx)) {
         print_err(TEXT("No devices matching the provided VID and PID were found.\n"));

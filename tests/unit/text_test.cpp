@@ -1,4 +1,5 @@
-// Text conversion and the failure report's fallback.
+// Text conversion, USB names and the failure report's fallback.
+#include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/text.h"
 
@@ -20,6 +21,32 @@ TEST(Nocase, FoldsAsciiOnly) {
     EXPECT_TRUE(text_equal_nocase(u"--HeLp", u"--help"));
     EXPECT_FALSE(text_equal_nocase(u"\u00c9", u"\u00e9"));
     EXPECT_FALSE(text_equal_nocase(u"-h", u"-hh"));
+}
+
+// Each USB name rule on the names that pass it, the near misses that do not.
+TEST(UsbNames, OneRowPerRule) {
+    EXPECT_EQ(model_key(0x2E8A, 0x000A), u"VID_2E8A&PID_000A");
+    EXPECT_EQ(ftdi_key(u"0403", u"6010", u"FT2A"), u"VID_0403+PID_6010+FT2A");
+    EXPECT_EQ(interface_suffix(0x1F), u"&MI_1F");
+    const struct { wview name; bool device, ftdi; std::size_t mi; int pid; } rows[] = {
+        {u"vid_1a2b&pid_3c4d", true, false, wview::npos, any_interface},
+        {u"VID_1A2B&PID_3C4D&MI_0a", true, false, 17, any_interface},
+        {u"VID_1A2B&PID_3C4D&MI_0G", true, false, wview::npos, any_interface},
+        {u"VID_1&PID_2", false, false, wview::npos, any_interface},
+        {u"VID_0403+PID_6001+A", true, true, wview::npos, any_interface},
+        {u"VID_0403+PID_6001+", true, false, wview::npos, any_interface},
+        {u"000A&mi_02", false, false, wview::npos, 2},
+        {u"000A&MI_2", false, false, wview::npos, any_interface},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(device_key_valid(row.name), row.device) << to_utf8(row.name);
+        EXPECT_EQ(ftdi_key_valid(row.name), row.ftdi) << to_utf8(row.name);
+        EXPECT_EQ(interface_at(row.name), row.mi) << to_utf8(row.name);
+        EXPECT_EQ(function_pid(row.name), row.pid) << to_utf8(row.name);
+    }
+    EXPECT_TRUE(function_of(u"7&aa01&0&0001", u"7&aa01&0") && function_of(u"1-2", u"1-2"));
+    EXPECT_FALSE(function_of(u"7&aa01&0&0001", u"7&aa01") || function_of(u"1-20", u"1-2"));
+    EXPECT_TRUE(made_up_instance(u"5&1e5b1c3&0&3") && !made_up_instance(u"A50285BI"));
 }
 
 struct report_row {

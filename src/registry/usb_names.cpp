@@ -1,0 +1,69 @@
+#include "registry/usb_names.h"
+
+namespace {
+
+constexpr WCHAR hex_digits[] = TEXT("0123456789ABCDEF");
+
+wtext hex4(unsigned value) {
+    return {hex_digits[value >> 12 & 0xF], hex_digits[value >> 8 & 0xF], hex_digits[value >> 4 & 0xF],
+            hex_digits[value & 0xF]};
+}
+
+}  // namespace
+
+wtext model_key(wview vid, wview pid) {
+    wtext key(TEXT("VID_"));
+    return key.append(vid).append(TEXT("&PID_")).append(pid);
+}
+
+wtext model_key(unsigned vid, unsigned pid) { return model_key(hex4(vid), hex4(pid)); }
+
+bool device_key_valid(wview name) {
+    return name.size() >= 17 && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) &&
+           text_equal_nocase(name.substr(9, 4), TEXT("PID_"));
+}
+
+std::size_t interface_at(wview dev_name) {
+    for (std::size_t at = 17; at + 6 <= dev_name.size(); ++at)
+        if (text_equal_nocase(dev_name.substr(at, 4), TEXT("&MI_")) && hex_digit(dev_name[at + 4]) >= 0 &&
+            hex_digit(dev_name[at + 5]) >= 0)
+            return at;
+    return wview::npos;
+}
+
+unsigned interface_number(wview dev_name, std::size_t at) {
+    return static_cast<unsigned>(hex_digit(dev_name[at + 4]) * 16 + hex_digit(dev_name[at + 5]));
+}
+
+wtext without_interface(wview dev_name, std::size_t at) {
+    return wtext(dev_name.substr(0, at)) + wtext(dev_name.substr(at + 6));
+}
+
+wtext interface_suffix(unsigned number) {
+    return {u'&', u'M', u'I', u'_', hex_digits[number >> 4 & 0xF], hex_digits[number & 0xF]};
+}
+
+int function_pid(wview pid) {
+    if (pid.size() != 10 || !text_equal_nocase(pid.substr(4, 4), TEXT("&MI_")) || hex_digit(pid[8]) < 0 ||
+        hex_digit(pid[9]) < 0)
+        return any_interface;
+    return static_cast<int>(interface_number(pid, 4));
+}
+
+bool function_of(wview function, wview prefix) {
+    const std::size_t amp = function.rfind(u'&');
+    return text_equal_nocase(function, prefix) ||
+           (amp != wview::npos && text_equal_nocase(function.substr(0, amp), prefix));
+}
+
+wtext ftdi_key(wview vid, wview pid, wview suffix) {
+    wtext key(TEXT("VID_"));
+    return key.append(vid).append(TEXT("+PID_")).append(pid).append(1, u'+').append(suffix);
+}
+
+bool ftdi_key_valid(wview name) {
+    return name.size() > ftdi_suffix_at && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) && name[8] == u'+' &&
+           text_equal_nocase(name.substr(9, 4), TEXT("PID_")) && name[17] == u'+';
+}
+
+bool made_up_instance(wview instance) { return instance.find(u'&') != wview::npos; }
