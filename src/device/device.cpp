@@ -9,55 +9,18 @@
 #include "walk/walk.h"
 
 #include <map>
-#include <memory>
 #include <optional>
-#include <type_traits>
 #include <vector>
 
 namespace {
 
-constexpr DWORD name_capacity = 256;
 // FT4232H, the largest of FTDI's chips, has four channels, A to D.
 constexpr unsigned ftdi_channels = 4;
-
-struct key_closer {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-// A key this layer opened, closed when it goes, also when the run ends early.
-using open_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
-
-// `name` under `parent`, or none when it does not exist; any other failure
-// ends the run with `tag`.
-open_key open_optional(HKEY parent, const WCHAR* name, const WCHAR* tag) {
-    HKEY key = nullptr;
-    const LONG status = RegOpenKeyExW(parent, name, 0, KEY_READ, &key);
-    if (status == ERROR_FILE_NOT_FOUND) return nullptr;
-    if (status != ERROR_SUCCESS) fail_status(tag, status);
-    return open_key(key);
-}
-
-// Calls `each` with the name and open key of every subkey of `parent`, in
-// the registry's order; a failed enumeration or open ends the run.
-template <typename Each>
-void each_subkey(HKEY parent, const WCHAR* enum_tag, const WCHAR* open_tag, Each each) {
-    WCHAR name[name_capacity];
-    for (DWORD index = 0;; ++index) {
-        DWORD size = name_capacity;
-        LONG status = RegEnumKeyExW(parent, index, name, &size, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) return;
-        if (status != ERROR_SUCCESS) fail_status(enum_tag, status);
-        HKEY key = nullptr;
-        status = RegOpenKeyExW(parent, name, 0, KEY_READ, &key);
-        if (status != ERROR_SUCCESS) fail_status(open_tag, status);
-        const open_key held(key);
-        each(static_cast<const WCHAR*>(name), key);
-    }
-}
 
 struct device_scan {
     scan_ctx& ctx;
     int interface;        // the one function asked for, or any_interface
-    open_key ftdi_key;    // Enum\FTDIBUS, null where FTDI's driver never ran
+    owned_key ftdi_key;    // Enum\FTDIBUS, null where FTDI's driver never ran
     std::optional<std::vector<wtext>> functions;  // the model's VID&PID&MI_nn keys, once read
     // The composite devices of each model, by device key name: noted as
     // the full listing walks a model's key, which comes before its
@@ -142,7 +105,7 @@ void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_nam
         return;
     }
     found_port found{name.substr(4, 4), name.substr(13, 4), name.substr(13), inst_name, std::nullopt};
-    open_key device_key;
+    owned_key device_key;
     const std::size_t mi = interface_at(name);
     if (mi != wview::npos) {
         found.interface = interface_number(name, mi);
@@ -170,18 +133,17 @@ void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_nam
 struct ftdi_chip {
     wtext instance;
     std::optional<unsigned> interface;  // the channel of a multi-port chip
-    open_key key;
+    owned_key key;
 };
 
 std::optional<ftdi_chip> chip_of(HKEY usb_key, wview model, wview suffix) {
     HKEY model_key = nullptr;
     if (RegOpenKeyExW(usb_key, wtext(model).c_str(), 0, KEY_READ, &model_key) != ERROR_SUCCESS) return std::nullopt;
-    const open_key held(model_key);
-    WCHAR name[name_capacity];
+    const owned_key held(model_key);
+    WCHAR name[key_name_capacity];
     for (DWORD index = 0;; ++index) {
-        DWORD size = name_capacity;
-        if (RegEnumKeyExW(model_key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            return std::nullopt;
+        DWORD size = 0;
+        if (subkey_name(model_key, index, name, &size) != ERROR_SUCCESS) return std::nullopt;
         const wview instance(name, size);
         const bool made_up = made_up_instance(instance);
         if (!starts_nocase(suffix, instance)) continue;
@@ -191,7 +153,7 @@ std::optional<ftdi_chip> chip_of(HKEY usb_key, wview model, wview suffix) {
         if (!lettered && !(made_up && (suffix.size() == instance.size() || channel))) continue;
         HKEY key = nullptr;
         if (RegOpenKeyExW(model_key, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-        ftdi_chip chip{wtext(instance), std::nullopt, open_key(key)};
+        ftdi_chip chip{wtext(instance), std::nullopt, owned_key(key)};
         if (channel) chip.interface = channel - 1;
         if (lettered && is_composite(key)) chip.interface = static_cast<unsigned>(last - u'A');
         return chip;
@@ -252,10 +214,10 @@ const std::vector<wtext>& model_functions(device_scan& scan) {
         scan.functions->push_back(model + interface_suffix(static_cast<unsigned>(scan.interface)));
         return *scan.functions;
     }
-    WCHAR name[name_capacity];
+    WCHAR name[key_name_capacity];
     for (DWORD index = 0;; ++index) {
-        DWORD size = name_capacity;
-        const LONG status = RegEnumKeyExW(ctx.usb_key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        DWORD size = 0;
+        const LONG status = subkey_name(ctx.usb_key, index, name, &size);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS) fail_status(tag::enum_functions, status);
         const wview key(name, size);
@@ -267,7 +229,7 @@ const std::vector<wtext>& model_functions(device_scan& scan) {
 
 void function_ports(device_scan& scan, const found_port& device, HKEY device_key, const wtext& prefix) {
     for (const wtext& function : model_functions(scan)) {
-        const open_key key = open_optional(scan.ctx.usb_key, function.c_str(), tag::open_function);
+        const owned_key key = open_optional(scan.ctx.usb_key, function.c_str(), tag::open_function);
         if (!key) continue;
         each_subkey(key.get(), tag::enum_function_instances,
                     tag::open_function_instance, [&](const WCHAR* name, HKEY port_key) {
@@ -293,7 +255,7 @@ void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
         wtext name = model;
         if (!made_up) name += static_cast<WCHAR>(u'A' + k - 1);
         if (made_up && k) name += {u'&', static_cast<WCHAR>(u'0' + k)};
-        const open_key key = open_optional(scan.ftdi_key.get(), name.c_str(), tag::open_ftdi_key);
+        const owned_key key = open_optional(scan.ftdi_key.get(), name.c_str(), tag::open_ftdi_key);
         if (!key) continue;
         if (!made_up && !composite) composite = is_composite(device_key);
         const bool multi = made_up ? k > 0 : *composite;

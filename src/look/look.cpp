@@ -2,6 +2,7 @@
 
 #include "device/device.h"
 #include "json/json.h"
+#include "registry/registry.h"
 #include "walk/walk.h"
 
 int try_scan(scan_ctx& ctx, const run_options& options, held_run& held) {
@@ -23,8 +24,7 @@ int try_scan(scan_ctx& ctx, const run_options& options, held_run& held) {
     // The process end would release what the run left open: the root, and
     // after status 11 the device key. (A failure may leave the keys it was
     // in open too; it is looked at once more, then the process ends.)
-    if (status == 11) RegCloseKey(ctx.dev_key);
-    if (ctx.usb_key) RegCloseKey(ctx.usb_key);
+    const owned_key device(status == 11 ? ctx.dev_key : nullptr), root(ctx.usb_key);
     return status;
 }
 

@@ -10,6 +10,21 @@ int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
     return 1;
 }
 
+LONG subkey_name(HKEY parent, DWORD index, WCHAR (&name)[key_name_capacity], DWORD* length) {
+    DWORD size = key_name_capacity;
+    const LONG status = RegEnumKeyExW(parent, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (length) *length = size;
+    return status;
+}
+
+owned_key open_optional(HKEY parent, const WCHAR* name, const WCHAR* tag) {
+    HKEY key = nullptr;
+    const LONG status = RegOpenKeyExW(parent, name, 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return nullptr;
+    if (status != ERROR_SUCCESS) fail_status(tag, status);
+    return owned_key(key);
+}
+
 std::optional<wtext> reg_string(HKEY key, const WCHAR* name) {
     WCHAR buffer[260];
     DWORD type = REG_SZ;
@@ -47,19 +62,17 @@ std::optional<wtext> port_location(HKEY port_key, HKEY device_key) {
 
 composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
     composite_map devices;
-    HKEY dev_key = nullptr;
-    if (RegOpenKeyExW(usb_key, dev_name, 0, KEY_READ, &dev_key) != ERROR_SUCCESS) return devices;
-    WCHAR name[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD size = 256;
-        if (RegEnumKeyExW(dev_key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(usb_key, dev_name, 0, KEY_READ, &opened) != ERROR_SUCCESS) return devices;
+    const owned_key dev_key(opened);
+    WCHAR name[key_name_capacity];
+    for (DWORD index = 0; subkey_name(dev_key.get(), index, name) == ERROR_SUCCESS; ++index) {
         HKEY inst_key = nullptr;
-        if (RegOpenKeyExW(dev_key, name, 0, KEY_QUERY_VALUE, &inst_key) != ERROR_SUCCESS) continue;
+        if (RegOpenKeyExW(dev_key.get(), name, 0, KEY_QUERY_VALUE, &inst_key) != ERROR_SUCCESS) continue;
+        const owned_key held(inst_key);
         if (const std::optional<wtext> prefix = reg_text(inst_key, TEXT("ParentIdPrefix")))
             devices.emplace(*prefix, name);
-        RegCloseKey(inst_key);
     }
-    RegCloseKey(dev_key);
     return devices;
 }
 

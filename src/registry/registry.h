@@ -2,10 +2,36 @@
 #pragma once
 
 #include "registry/platform.h"
+#include "report/report.h"
 #include "report/text.h"
 
 #include <map>
+#include <memory>
 #include <optional>
+#include <type_traits>
+
+// The registry's longest key name, 255 characters, and its terminator.
+inline constexpr DWORD key_name_capacity = 256;
+
+// The name of the `index`-th subkey of `parent` into `name` (RegEnumKeyExW),
+// its length into `*length` when given: the status the call returns.
+LONG subkey_name(HKEY parent, DWORD index, WCHAR (&name)[key_name_capacity], DWORD* length = nullptr);
+
+struct key_closer {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+// A key closed when its holder goes, also when a held run ends early.
+using owned_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
+
+// `name` under `parent`, opened for reading, or none when it does not exist;
+// any other failure ends the run with `tag`.
+owned_key open_optional(HKEY parent, const WCHAR* name, const WCHAR* tag);
+
+// Calls `each` with the name and open key of every subkey of `parent`, in
+// the registry's order, each closed after; a failed enumeration or open
+// ends the run with its tag.
+template <typename Each>
+void each_subkey(HKEY parent, const WCHAR* enum_tag, const WCHAR* open_tag, Each each);
 
 // Opens `name` under `parent` for reading values (KEY_QUERY_VALUE) into
 // `*out`. Returns 0 when opened, 1 on any failure, leaving the status the
@@ -38,3 +64,18 @@ composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name);
 // `function`, looked up by the prefixes that rule takes. Null when there is
 // none.
 const wtext* parent_in(const composite_map& devices, wview function);
+
+template <typename Each>
+void each_subkey(HKEY parent, const WCHAR* enum_tag, const WCHAR* open_tag, Each each) {
+    WCHAR name[key_name_capacity];
+    for (DWORD index = 0;; ++index) {
+        LONG status = subkey_name(parent, index, name);
+        if (status == ERROR_NO_MORE_ITEMS) return;
+        if (status != ERROR_SUCCESS) fail_status(enum_tag, status);
+        HKEY key = nullptr;
+        status = RegOpenKeyExW(parent, name, 0, KEY_READ, &key);
+        if (status != ERROR_SUCCESS) fail_status(open_tag, status);
+        const owned_key held(key);
+        each(static_cast<const WCHAR*>(name), key);
+    }
+}

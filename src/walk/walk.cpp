@@ -1,21 +1,10 @@
 #include "walk/walk.h"
 
+#include "registry/registry.h"
 #include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/tags.h"
 #include "walk/port.h"
-
-namespace {
-
-// The registry's longest key name, 255 characters, and its terminator.
-constexpr DWORD key_name_capacity = 256;
-
-LONG enum_key(HKEY parent, DWORD index, WCHAR (&name)[key_name_capacity]) {
-    DWORD size = key_name_capacity;
-    return RegEnumKeyExW(parent, index, name, &size, nullptr, nullptr, nullptr, nullptr);
-}
-
-}  // namespace
 
 bool key_not_found(const scan_ctx& ctx) {
     if (ctx.status == ERROR_SUCCESS) return false;
@@ -58,7 +47,7 @@ void scan_devices(scan_ctx& ctx) {
     }
     WCHAR name[key_name_capacity];
     for (DWORD index = 0;; ++index) {
-        ctx.status = enum_key(ctx.usb_key, index, name);
+        ctx.status = subkey_name(ctx.usb_key, index, name);
         if (ctx.status == ERROR_NO_MORE_ITEMS) return;
         if (ctx.status != ERROR_SUCCESS) fail_status(tag::enum_devices, ctx.status);
         ctx.status = RegOpenKeyExW(ctx.usb_key, name, 0, KEY_READ, &ctx.dev_key);
@@ -77,7 +66,7 @@ void scan_instances(scan_ctx& ctx, const WCHAR* dev_name) {
     }
     WCHAR name[key_name_capacity];
     for (DWORD index = 0;; ++index) {
-        ctx.status = enum_key(ctx.dev_key, index, name);
+        ctx.status = subkey_name(ctx.dev_key, index, name);
         if (ctx.status == ERROR_NO_MORE_ITEMS) return;
         if (ctx.status != ERROR_SUCCESS) fail_status(tag::enum_instances, ctx.status);
         ctx.status = RegOpenKeyExW(ctx.dev_key, name, 0, KEY_READ, &ctx.inst_key);
