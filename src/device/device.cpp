@@ -1,6 +1,5 @@
 #include "device/device.h"
 
-#include "json/json.h"
 #include "registry/registry.h"
 #include "registry/usb_names.h"
 #include "report/report.h"
@@ -40,33 +39,13 @@ std::optional<wtext> present_port(HKEY key) {
     return name;
 }
 
-// What a port's line names it by: views of the caller's names.
-struct found_port {
-    wview vid, pid;      // four characters each
-    wview pid_field;     // the full listing's PID, with any &MI_nn
-    wview instance;      // the device's instance name
-    std::optional<unsigned> interface;
-};
-
-// Prints the port's line, in one piece, in the form the filters call for,
-// and keeps the port for the document; a port at another location than
-// --at names gives none.
-void show(const device_scan& scan, const found_port& found, const wtext& port, HKEY port_key, HKEY device_key) {
-    const scan_ctx& ctx = scan.ctx;
-    if (!located_at(ctx, port_key, device_key)) return;
-    wtext line;
-    if (!ctx.vid) line.append(found.vid).append(1, TEXT(' ')).append(found.pid_field).append(1, TEXT(' '));
-    if (!ctx.serial) line.append(found.instance).append(1, TEXT(' '));
-    line.append(port).append(1, TEXT('\n'));
-    print_out(TEXT("%s"), line.c_str());
-    if (!ctx.listed) return;
-    listed_port listed;
-    listed.port = port;
-    listed.vid = found.vid;
-    listed.pid = found.pid;
-    listed.interface = found.interface;
-    listed.instance = found.instance;
-    keep_device_port(*ctx.listed, std::move(listed), port_key, device_key);
+// Shows a port of a device (show_found) from what its line names it by,
+// its port and its keys.
+void show(const device_scan& scan, found_port found, const wtext& port, HKEY port_key, HKEY device_key) {
+    found.port = port;
+    found.port_key = port_key;
+    found.device_key = device_key;
+    show_found(scan.ctx, found);
 }
 
 // "&" and a decimal number of at most three digits from 1 at `at`: the

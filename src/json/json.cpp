@@ -1,42 +1,8 @@
 #include "json/json.h"
 
-#include "registry/registry.h"
-#include "registry/usb_names.h"
 #include "report/report.h"
 
 namespace {
-
-// A text as shown: "@file.inf,%key%;Text", an indirect string, shows Text.
-std::optional<wtext> shown_text(std::optional<wtext> value) {
-    if (!value || value->front() != u'@') return value;
-    const std::size_t semicolon = value->find(u';');
-    if (semicolon == wtext::npos || semicolon + 1 == value->size()) return std::nullopt;
-    return value->substr(semicolon + 1);
-}
-
-// The description and maker of the port's node, as the system shows them.
-void describe(listed_port& listed, HKEY key) {
-    listed.description = shown_text(reg_text(key, TEXT("DeviceDesc")));
-    if (!listed.description) listed.description = shown_text(reg_text(key, TEXT("FriendlyName")));
-    listed.manufacturer = shown_text(reg_text(key, TEXT("Mfg")));
-}
-
-// The device's own serial number. The Linux view records the kernel's in
-// SerialNumber (empty when there is none). Windows names an instance after
-// it unless it made the name up (the name then holds &); a composite
-// device's function takes its parent's.
-std::optional<wtext> serial_number(const scan_ctx& ctx, HKEY inst_key, const WCHAR* dev_name, const wtext& instance) {
-    bool recorded = false;
-    std::optional<wtext> serial = reg_text(inst_key, TEXT("SerialNumber"), &recorded);
-    if (recorded) return serial;
-    if (!made_up_instance(instance)) return instance;
-    const std::size_t mi = dev_name ? interface_at(dev_name) : wview::npos;
-    if (mi == wview::npos) return std::nullopt;
-    const composite_map devices = composite_devices(ctx.usb_key, without_interface(dev_name, mi).c_str());
-    const wtext* parent = parent_in(devices, instance);
-    if (!parent || made_up_instance(*parent)) return std::nullopt;
-    return *parent;
-}
 
 void put_string(wtext& out, const std::optional<wtext>& value) {
     if (!value) {
@@ -100,38 +66,6 @@ wtext string_value(const std::optional<wtext>& value) {
 }
 
 }  // namespace
-
-void keep_port(std::vector<listed_port>& ports, const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx,
-               HKEY inst_key, const wtext& port) {
-    listed_port listed;
-    listed.port = port;
-    if (dev_name) {
-        // The line's own test passed: VID_vvvv?PID_pppp and more.
-        const wview name(dev_name);
-        listed.vid = wtext(name.substr(4, 4));
-        listed.pid = wtext(name.substr(13, 4));
-        const std::size_t mi = interface_at(name);
-        if (mi != wview::npos)
-            listed.interface = interface_number(name, mi);
-    } else {
-        listed.vid = ctx.vid;
-        listed.pid = ctx.pid;
-    }
-    listed.instance = inst_name ? inst_name : ctx.serial;
-    listed.serial = serial_number(ctx, inst_key, dev_name, listed.instance);
-    listed.location = port_location(inst_key, nullptr);
-    describe(listed, inst_key);
-    ports.push_back(std::move(listed));
-}
-
-void keep_device_port(std::vector<listed_port>& ports, listed_port listed, HKEY port_key, HKEY device_key) {
-    bool recorded = false;
-    listed.serial = reg_text(port_key, TEXT("SerialNumber"), &recorded);
-    if (!recorded && !made_up_instance(listed.instance)) listed.serial = listed.instance;
-    listed.location = port_location(port_key, device_key);
-    describe(listed, port_key);
-    ports.push_back(std::move(listed));
-}
 
 void put_port(wtext& out, const listed_port& p, bool compact) {
     const WCHAR* indent = compact ? TEXT("") : TEXT("      ");

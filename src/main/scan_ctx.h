@@ -16,6 +16,6 @@ struct scan_ctx {
     const WCHAR* pid;      // PID filter, or null
     const WCHAR* vid;      // VID filter, or null
     LONG status;           // last open or enumeration status, 0 on success
-    std::vector<listed_port>* listed;  // with --json, the ports listed; else null
+    std::vector<listed_port>* listed;  // with --json and --watch, the ports listed; else null
     const WCHAR* at;       // with --at, the one location whose ports are listed; else null
 };

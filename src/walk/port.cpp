@@ -1,6 +1,7 @@
 #include "walk/port.h"
 
-#include "json/json.h"
+#include "walk/listed.h"
+
 #include "registry/registry.h"
 #include "registry/usb_names.h"
 #include "report/report.h"
@@ -49,13 +50,34 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
         print_err(TEXT("invalid device key format: %s\n"), dev_name);
         return;
     }
-    if (!located_at(ctx, inst_key, nullptr)) return;
-    if (named_by_key) {
-        wtext copy(dev_name);
-        copy[8] = 0;
-        print_out(TEXT("%s %s "), copy.c_str() + 4, copy.c_str() + 13);
+    found_port found{};
+    found.instance = inst_name ? inst_name : ctx.serial;
+    if (!named_by_key) {
+        found.vid = ctx.vid;
+        found.pid = found.pid_field = ctx.pid;
+    } else {
+        // The key's name names the device: VID_vvvv, a separator, PID_ and
+        // the product ID with any suffix.
+        const wview key(dev_name);
+        found.vid = key.substr(4, 4);
+        found.pid = key.substr(13, 4);
+        found.pid_field = key.substr(13);
+        if (const std::size_t mi = interface_at(key); mi != wview::npos) {
+            found.interface = interface_number(key, mi);
+            found.function_key = dev_name;
+        }
     }
-    if (!ctx.serial) print_out(TEXT("%s "), inst_name);
-    print_out(TEXT("%s\n"), name->c_str());
-    if (ctx.listed) keep_port(*ctx.listed, dev_name, inst_name, ctx, inst_key, *name);
+    found.port = *name;
+    found.port_key = inst_key;
+    show_found(ctx, found);
+}
+
+void show_found(const scan_ctx& ctx, const found_port& found) {
+    if (!located_at(ctx, found.port_key, found.device_key)) return;
+    wtext line;
+    if (!ctx.vid) line.append(found.vid).append(1, u' ').append(found.pid_field).append(1, u' ');
+    if (!ctx.serial) line.append(found.instance).append(1, u' ');
+    line.append(found.port);
+    print_out(TEXT("%s\n"), line.c_str());
+    if (ctx.listed) keep_port(*ctx.listed, ctx, found, std::move(line));
 }

@@ -18,6 +18,25 @@ std::optional<wtext> port_name(HKEY inst_key);
 // True when the port-configuration service knows the port now.
 bool port_present(const std::optional<wtext>& name);
 
+// A port found by the walk or the device view: what its line names it by
+// (views of the finder's names), and its keys, still open.
+struct found_port {
+    wview vid, pid;                     // four characters each
+    wview pid_field;                    // the full listing's PID, with any suffix or &MI_nn
+    wview instance;                     // the line's S/N field
+    std::optional<unsigned> interface;  // a composite device's function, a multi-port chip's channel
+    wview port = {};
+    HKEY port_key = nullptr;
+    HKEY device_key = nullptr;          // the device's node, for a port of a function or a channel
+    const WCHAR* function_key = nullptr;  // the walk's key name of a function, to find its device
+};
+
+// Prints the port's line, in one piece, in the form the filters call for
+// (VID, PID field and S/N where they are not filters, then the port), unless
+// --at names another location; keeps the port when the run collects them
+// (--json, --watch).
+void show_found(const scan_ctx& ctx, const found_port& found);
+
 // False when the run lists one location's ports (--at) and the port is
 // elsewhere: its location (port_location) is another or none.
 bool located_at(const scan_ctx& ctx, HKEY port_key, HKEY device_key);

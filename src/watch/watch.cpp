@@ -14,24 +14,13 @@ constexpr unsigned look_interval_ms = 1000;
 
 // What a look shows of each port: its listing line without the line end,
 // or with --json its object on one line.
-std::vector<wtext> ports_shown(const held_run& held, const std::vector<listed_port>* listed) {
+std::vector<wtext> ports_shown(const std::vector<listed_port>& listed, bool json) {
     std::vector<wtext> ports;
-    if (listed) {
-        for (const listed_port& port : *listed) put_port(ports.emplace_back(), port, true);
-        return ports;
-    }
-    wtext line;
-    for (const auto& [stream, text] : held.writes) {
-        if (stream != out_stream::standard_output) continue;
-        for (const WCHAR c : text) {
-            if (c != u'\n') {
-                line += c;
-                continue;
-            }
-            ports.push_back(std::move(line));
-            line.clear();
-        }
-    }
+    for (const listed_port& port : listed)
+        if (json)
+            put_port(ports.emplace_back(), port, true);
+        else
+            ports.push_back(port.line);
     return ports;
 }
 
@@ -63,11 +52,10 @@ void tell_changes(const std::vector<wtext>& before, const std::vector<wtext>& no
 }  // namespace
 
 int watch_ports(scan_ctx& ctx, const run_options& options) {
+    // The ports each look lists: their lines, and with --json their objects.
     std::vector<listed_port> listed;
-    if (options.json) {
-        ctx.listed = &listed;
-        describe_devices();
-    }
+    ctx.listed = &listed;
+    if (options.json) describe_devices();
     catch_end_requests();
     // Before the first look, so that no change after it is missed.
     watch_changes();
@@ -75,7 +63,7 @@ int watch_ports(scan_ctx& ctx, const run_options& options) {
     std::vector<wtext> shown;
     std::set<wtext> said;  // messages already written: each once for the whole watch
     held_run held;
-    held.listing = !options.json;
+    held.listing = false;
     for (bool first = true;; first = false) {
         const int status = look_twice_at_failure(ctx, options, held);
         // Not attached yet (10, 11) is no error while watching: no ports.
@@ -83,7 +71,7 @@ int watch_ports(scan_ctx& ctx, const run_options& options) {
             for (const auto& [stream, text] : held.writes)
                 if (stream == out_stream::standard_error && said.insert(text).second) print_err(TEXT("%s"), text.c_str());
         if (status == 2) return 2;
-        std::vector<wtext> now = status == 0 ? ports_shown(held, ctx.listed) : std::vector<wtext>();
+        std::vector<wtext> now = status == 0 ? ports_shown(listed, options.json) : std::vector<wtext>();
         tell_changes(shown, now, options.json);
         shown = std::move(now);
         if (first && options.json) tell(TEXT("{\"version\":1,\"event\":\"ready\"}\n"));

@@ -1,0 +1,49 @@
+#include "walk/listed.h"
+
+#include "registry/registry.h"
+#include "registry/usb_names.h"
+
+namespace {
+
+// A text as shown: "@file.inf,%key%;Text", an indirect string, shows Text.
+std::optional<wtext> shown_text(std::optional<wtext> value) {
+    if (!value || value->front() != u'@') return value;
+    const std::size_t semicolon = value->find(u';');
+    if (semicolon == wtext::npos || semicolon + 1 == value->size()) return std::nullopt;
+    return value->substr(semicolon + 1);
+}
+
+// The device's own serial number. The Linux view records the kernel's in
+// SerialNumber (empty when there is none). Windows names an instance after
+// it unless it made the name up; a composite device's function takes its
+// device's.
+std::optional<wtext> serial_number(const scan_ctx& ctx, const found_port& found) {
+    bool recorded = false;
+    std::optional<wtext> serial = reg_text(found.port_key, TEXT("SerialNumber"), &recorded);
+    if (recorded) return serial;
+    if (!made_up_instance(found.instance)) return wtext(found.instance);
+    if (!found.function_key) return std::nullopt;
+    const wview key(found.function_key);
+    const composite_map devices = composite_devices(ctx.usb_key, without_interface(key, interface_at(key)).c_str());
+    const wtext* parent = parent_in(devices, found.instance);
+    if (!parent || made_up_instance(*parent)) return std::nullopt;
+    return *parent;
+}
+
+}  // namespace
+
+void keep_port(std::vector<listed_port>& ports, const scan_ctx& ctx, const found_port& found, wtext line) {
+    listed_port listed;
+    listed.line = std::move(line);
+    listed.port = found.port;
+    listed.vid = found.vid;
+    listed.pid = found.pid;
+    listed.interface = found.interface;
+    listed.instance = found.instance;
+    listed.serial = serial_number(ctx, found);
+    listed.location = port_location(found.port_key, found.device_key);
+    listed.description = shown_text(reg_text(found.port_key, TEXT("DeviceDesc")));
+    if (!listed.description) listed.description = shown_text(reg_text(found.port_key, TEXT("FriendlyName")));
+    listed.manufacturer = shown_text(reg_text(found.port_key, TEXT("Mfg")));
+    ports.push_back(std::move(listed));
+}
