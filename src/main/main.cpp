@@ -4,13 +4,9 @@
 #include "report/text.h"
 #include "walk/walk.h"
 
-namespace {
-
 bool is_help_switch(const WCHAR* arg) {
     return text_equal_nocase(arg, TEXT("-h")) || text_equal_nocase(arg, TEXT("--help"));
 }
-
-}  // namespace
 
 void usage(const WCHAR* program) {
     print_err(TEXT("portsift v1 (2011-04-06)\n\nUsage:\n\t%s: [VID PID] [S/N]\n\n"

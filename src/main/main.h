@@ -7,6 +7,9 @@
 // program's name), or prints the usage text and ends the run with status 1.
 void parse_args(int argc, const WCHAR* const* argv, scan_ctx& ctx);
 
+// True for the help switches, -h and --help, without regard to case.
+bool is_help_switch(const WCHAR* arg);
+
 // Prints the usage text with the program's name and ends the run with status 1.
 [[noreturn]] void usage(const WCHAR* program);
 

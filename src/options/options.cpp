@@ -1,11 +1,13 @@
 #include "options/options.h"
 
+#include "main/main.h"
 #include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/text.h"
 
 #include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 namespace {
 
@@ -40,8 +42,6 @@ const option_word* find_option(wview word) {
         if (word == option.word) return &option;
     return nullptr;
 }
-
-bool is_help_word(wview word) { return text_equal_nocase(word, TEXT("-h")) || text_equal_nocase(word, TEXT("--help")); }
 
 void print_synopsis(const WCHAR* program) {
     for (const WCHAR* line : synopsis) print_err(TEXT("%s %s\n"), program, line);
@@ -125,7 +125,7 @@ void check_filters(const WCHAR* program, const WCHAR* const* words, int count, c
     for (int i = 0; i < count; ++i) {
         const wview word(words[i]);
         if (word.empty() || word.front() != u'-') continue;
-        if (is_help_word(word)) help(program);
+        if (is_help_switch(word.data())) help(program);
         if (find_option(word)) refuse(program, joined({quoted(word), TEXT(": options come before VID and PID")}));
         refuse(program, joined({TEXT("unknown option "), quoted(word)}));
     }
@@ -144,17 +144,15 @@ void check_filters(const WCHAR* program, const WCHAR* const* words, int count, c
         refuse(program, joined({TEXT("an S/N is at most 200 characters: "), quoted(words[2])}));
 }
 
-}  // namespace
-
-bool is_option(const WCHAR* arg) { return find_option(arg) != nullptr; }
-
+// Reads the options at the start of the command line into `options`, and
+// checks what follows them; returns the index of the first word after them.
 int read_options(int argc, const WCHAR* const* argv, run_options& options) {
     const WCHAR* program = argv[0];
     wtext given;  // the options read so far, each between blanks
     int next = 1;
     for (; next < argc && argv[next][0] == u'-'; ++next) {
         const wview word(argv[next]);
-        if (is_help_word(word)) help(program);
+        if (is_help_switch(word.data())) help(program);
         const option_word* option = find_option(word);
         if (!option) {
             const std::size_t equals = word.find(u'=');
@@ -192,4 +190,29 @@ int read_options(int argc, const WCHAR* const* argv, run_options& options) {
         refuse(program, TEXT("--version stands alone"));
     check_filters(program, argv + next, argc - next, options);
     return next;
+}
+
+}  // namespace
+
+bool read_command_line(int argc, const WCHAR* const* argv, run_options& options, scan_ctx& ctx) {
+    if (argc < 2 || !find_option(argv[1])) return false;
+    options.interface = any_interface;
+    const int first = read_options(argc, argv, options);
+    if (options.version) return true;
+    // What follows is read as a whole command line, under the program's name.
+    std::vector<const WCHAR*> rest{argv[0]};
+    rest.insert(rest.end(), argv + first, argv + argc);
+    rest.push_back(nullptr);
+    // By device, the PID may name one function: the filter is then its
+    // model's four characters, and the function is kept apart.
+    if (options.all_ports && rest.size() >= 4) {
+        options.interface = function_pid(rest[2]);
+        if (options.interface != any_interface) {
+            options.model_pid = wview(rest[2]).substr(0, 4);
+            rest[2] = options.model_pid.c_str();
+        }
+    }
+    parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
+    ctx.at = options.at;
+    return true;
 }

@@ -2,6 +2,7 @@
 // SECONDS, --json, --all-ports, --watch, --at LOCATION and --version.
 #pragma once
 
+#include "main/scan_ctx.h"
 #include "report/text.h"
 
 struct run_options {
@@ -14,16 +15,18 @@ struct run_options {
     bool watch;              // a stream of the ports as they come and go
     const WCHAR* at;         // --at: the one location whose ports are listed, or null
     bool version;            // --version
+    wtext model_pid;         // the model's PID of a function's PID, which the filter borrows
 };
 
-// True when `arg` is one of the options' words, exactly as written.
-bool is_option(const WCHAR* arg);
-
-// Reads the options at the start of the command line into `options` and
-// returns the index of the first argument after them, which are nothing,
-// VID PID or VID PID S/N of the lengths the lookup takes. Anything else
+// The options are followed by nothing, VID PID or VID PID S/N of the
+// lengths the lookup takes. Anything else
 // (an unknown option, a malformed value, an option twice or beside one it
 // cannot go with, another number of words after them) prints
 // "portsift: REASON" and the synopsis, and a help switch the synopsis and
 // the options; both end the run with status 1.
-int read_options(int argc, const WCHAR* const* argv, run_options& options);
+// False, with nothing read, when the command line does not start with an
+// option: it is then read as it always was (parse_args). Otherwise reads
+// it in one pass: the options into `options`, then what follows them into
+// the filters of `ctx`, by parse_args, a function's PID (pppp&MI_nn, with
+// --all-ports) as its model's PID with the interface kept in `options`.
+bool read_command_line(int argc, const WCHAR* const* argv, run_options& options, scan_ctx& ctx);

@@ -5,7 +5,6 @@
 #include "look/look.h"
 #include "main/main.h"
 #include "options/options.h"
-#include "registry/usb_names.h"
 #include "wait/wait.h"
 #include "watch/watch.h"
 #include "walk/walk.h"
@@ -14,32 +13,12 @@
 
 namespace {
 
-int run_with_options(int argc, const WCHAR* const* argv) {
-    run_options options{};
-    options.interface = any_interface;
-    const int first = read_options(argc, argv, options);
+int run_with_options(run_options& options, scan_ctx& ctx) {
     if (options.version) {
         // The version the program was built as, which its package carries.
         print_out(TEXT("portsift %s\n"), from_utf8(PORTSIFT_VERSION).c_str());
         return 0;
     }
-    // The rest is read as a whole command line, under the program's name.
-    std::vector<const WCHAR*> rest{argv[0]};
-    rest.insert(rest.end(), argv + first, argv + argc);
-    rest.push_back(nullptr);
-    // By device, the PID may name one function: the filter is then its
-    // first four characters, and the function is kept apart.
-    wtext model_pid;
-    if (options.all_ports && rest.size() >= 4) {
-        options.interface = function_pid(rest[2]);
-        if (options.interface != any_interface) {
-            model_pid = wview(rest[2]).substr(0, 4);
-            rest[2] = model_pid.c_str();
-        }
-    }
-    scan_ctx ctx{};
-    parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
-    ctx.at = options.at;
     // An empty S/N names no instance, now or later: one look says so (and
     // that it is gone).
     if (ctx.serial && !*ctx.serial && !options.gone) options.watch = false, options.wait_text = nullptr;
@@ -78,6 +57,8 @@ int run_with_options(int argc, const WCHAR* const* argv) {
 int portsift_run(int argc, const WCHAR* const* argv) {
     // A command line that starts with an option is read by the options;
     // every other one runs as it always has.
-    if (argc > 1 && is_option(argv[1])) return run_with_options(argc, argv);
+    run_options options{};
+    scan_ctx ctx{};
+    if (read_command_line(argc, argv, options, ctx)) return run_with_options(options, ctx);
     return portsift_main(argc, argv);
 }
