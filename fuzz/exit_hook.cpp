@@ -22,4 +22,3 @@ run_output take_output() {
     return taken;
 }
 
-void prepare_port_query() {}

@@ -37,7 +37,4 @@ bool write_text(out_stream stream, const WCHAR* text, std::size_t count) {
 
 bool flush_output() { return std::fflush(stdout) == 0 || failed(); }
 
-// The stand-in's port queries need nothing loaded.
-void prepare_port_query() {}
-
 void exit_process(int status) { std::exit(status); }

@@ -1,8 +1,8 @@
 // Waiting for device changes on Linux: the kernel's device events on a
 // NETLINK_KOBJECT_UEVENT socket (multicast group 1, which needs no
 // privileges), and an export's size and times for a registry export.
-#include "linux/source.h"
-#include "linux/udev.h"
+#include "winapi/source.h"
+#include "winapi/udev.h"
 #include "registry/platform.h"
 
 #include <linux/netlink.h>

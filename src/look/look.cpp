@@ -1,11 +1,11 @@
 #include "look/look.h"
 
-#include "device/device.h"
+#include "all_ports/all_ports.h"
 #include "json/json.h"
 #include "registry/registry.h"
 #include "walk/walk.h"
 
-int try_scan(scan_ctx& ctx, const run_options& options, held_run& held) {
+int look_once(scan_ctx& ctx, const run_options& options, held_run& held) {
     held = held_run{{}, false, held.listing};
     if (ctx.listed) ctx.listed->clear();
     hold_output(&held);
@@ -29,8 +29,8 @@ int try_scan(scan_ctx& ctx, const run_options& options, held_run& held) {
 }
 
 int look_twice_at_failure(scan_ctx& ctx, const run_options& options, held_run& held) {
-    const int status = try_scan(ctx, options, held);
+    const int status = look_once(ctx, options, held);
     if (status != 2) return status;
     wait_for_change(failure_recheck_ms);
-    return try_scan(ctx, options, held);
+    return look_once(ctx, options, held);
 }

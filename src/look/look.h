@@ -14,7 +14,7 @@ inline constexpr unsigned failure_recheck_ms = 50;
 // lists to `ctx.listed` when set. Returns the status the run would have
 // ended with. The keys a run ends on are closed, where the process end
 // would release them.
-int try_scan(scan_ctx& ctx, const run_options& options, held_run& held);
+int look_once(scan_ctx& ctx, const run_options& options, held_run& held);
 
 // The same, but a failure (status 2) stands only once a second look, a
 // moment later, finds it too: a live registry may be caught half way

@@ -1,4 +1,5 @@
-// The command line and the run flow.
+// The specified command line (parse_args, usage) and the run of a command
+// line that starts with no option: the root opened and walked once.
 #pragma once
 
 #include "main/scan_ctx.h"

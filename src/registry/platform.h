@@ -1,7 +1,10 @@
 // What portsift needs from the system it runs on. The registry, port and
 // error-text calls are the Windows ones, from <windows.h>: the system's own
-// on Windows, our stand-in on Linux (the build picks which). Beside them,
-// each system provides the two calls below.
+// on Windows, our stand-in (src/winapi) on Linux; the build picks which.
+// Beside them, each system provides the calls below, in files of the same
+// names in src/win32 and src/linux: output.cpp (the standard streams and
+// the process's end), ports.cpp (the port queries and the devices'
+// descriptions) and watch.cpp (changes, and a watch's end).
 #pragma once
 
 #include <windows.h>
@@ -9,6 +12,8 @@
 #include <cstddef>
 
 enum class out_stream { standard_output, standard_error };
+
+// --- output.cpp ---
 
 // Writes `count` UTF-16 units of `text` to the stream: UTF-8 to a file or a
 // pipe (a lone surrogate becomes U+FFFD), the characters themselves to a
@@ -22,10 +27,10 @@ bool write_text(out_stream stream, const WCHAR* text, std::size_t count);
 // Writes what standard output holds; false as for write_text.
 bool flush_output();
 
-// Ends the process as programs end whose reader has gone away: quietly, with
-// status 0, on Windows and in a watch (catch_end_requests); on Linux
-// otherwise by SIGPIPE, as a write to the closed pipe does.
-[[noreturn]] void exit_reader_gone();
+// Ends the process with `status`; standard output was flushed before.
+[[noreturn]] void exit_process(int status);
+
+// --- ports.cpp ---
 
 // Called before each port query. May keep the system's port-configuration
 // provider loaded for the rest of the run, so that each query does not load
@@ -33,14 +38,13 @@ bool flush_output();
 // thread's last-error code as it found it.
 void prepare_port_query();
 
-// Ends the process with `status`; standard output was flushed before.
-[[noreturn]] void exit_process(int status);
-
 // Asked before the first registry open when the run prints the JSON
 // document: the registry is to carry each device's description, maker,
 // location and serial number where it has them (the Windows registry always
 // does; the Linux view of sysfs reads them only when asked).
 void describe_devices();
+
+// --- watch.cpp ---
 
 // Waiting for a device to come (--wait). watch_changes starts watching the
 // system's record of the devices; it is called once, before the first try,
@@ -70,3 +74,8 @@ void await_ready_ports();
 // process then ends itself, with what it wrote flushed.
 void catch_end_requests();
 bool end_requested();
+
+// Ends the process as programs end whose reader has gone away: quietly, with
+// status 0, on Windows and in a watch (catch_end_requests); on Linux
+// otherwise by SIGPIPE, as a write to the closed pipe does.
+[[noreturn]] void exit_reader_gone();

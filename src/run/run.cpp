@@ -1,6 +1,6 @@
 #include "run/run.h"
 
-#include "device/device.h"
+#include "all_ports/all_ports.h"
 #include "json/json.h"
 #include "look/look.h"
 #include "main/main.h"
@@ -39,7 +39,7 @@ int run_with_options(run_options& options, scan_ctx& ctx) {
     }
     held_run held;
     held.listing = !options.json;
-    const int status = options.wait_text ? wait_for_port(ctx, options, held) : try_scan(ctx, options, held);
+    const int status = options.wait_text ? wait_for_port(ctx, options, held) : look_once(ctx, options, held);
     // The document stands in for the lines, and only a finished walk has
     // one: it is never half written.
     replay(held);

@@ -3,6 +3,7 @@
 // keys under Enum\USB. Each key signals an event when it changes.
 #include "registry/platform.h"
 
+#include <cstdlib>
 #include <iterator>
 
 namespace {
@@ -99,3 +100,6 @@ void catch_end_requests() {
 }
 
 bool end_requested() { return ending != 0; }
+
+// Quietly, with status 0: Windows has no SIGPIPE.
+void exit_reader_gone() { std::exit(0); }

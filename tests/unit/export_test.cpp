@@ -1,6 +1,6 @@
 // The registry-export reader: its grammar, one row per construct, and its
 // refusals, each with the line it names.
-#include "linux/regexport.h"
+#include "winapi/regexport.h"
 
 #include <gtest/gtest.h>
 

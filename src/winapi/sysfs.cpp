@@ -1,5 +1,5 @@
-#include "linux/sysfs.h"
-#include "linux/udev.h"
+#include "winapi/sysfs.h"
+#include "winapi/udev.h"
 #include "registry/usb_names.h"
 #include "registry/platform.h"
 
@@ -322,7 +322,7 @@ reg_key& add_instance(reg_key& usb, const usb_device& device, const std::string&
 
 }  // namespace
 
-void describe_devices() { describing = true; }
+void describe_sysfs_devices() { describing = true; }
 
 void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
     // A root we may list but not enter is as unreadable as a missing one.

@@ -1,7 +1,7 @@
-#include "linux/source.h"
+#include "winapi/source.h"
 
-#include "linux/regexport.h"
-#include "linux/sysfs.h"
+#include "winapi/regexport.h"
+#include "winapi/sysfs.h"
 #include "report/report.h"
 
 #include <fcntl.h>

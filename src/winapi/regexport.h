@@ -2,7 +2,7 @@
 // HKEY_LOCAL_MACHINE tree of the stand-in.
 #pragma once
 
-#include "linux/store.h"
+#include "winapi/store.h"
 
 #include <optional>
 #include <string>

@@ -1,7 +1,7 @@
 // Where the stand-in's registry comes from.
 #pragma once
 
-#include "linux/store.h"
+#include "winapi/store.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "linux/udev.h"
+#include "winapi/udev.h"
 
 #include <sys/inotify.h>
 #include <time.h>

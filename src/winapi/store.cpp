@@ -1,4 +1,4 @@
-#include "linux/store.h"
+#include "winapi/store.h"
 
 #include <algorithm>
 

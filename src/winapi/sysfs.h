@@ -1,7 +1,7 @@
 // The registry view of the USB devices the Linux kernel lists now.
 #pragma once
 
-#include "linux/store.h"
+#include "winapi/store.h"
 
 #include <string>
 
@@ -9,3 +9,7 @@
 // under `root` (a sysfs tree) and HARDWARE\DEVICEMAP\SERIALCOMM for their
 // serial ports. A root that cannot be read gives a tree without the USB key.
 void build_sysfs_view(const std::string& root, reg_key& hklm);
+
+// From now on the view also carries each device's product (DeviceDesc),
+// maker (Mfg) and serial number (SerialNumber, empty for none).
+void describe_sysfs_devices();

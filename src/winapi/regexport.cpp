@@ -1,4 +1,4 @@
-#include "linux/regexport.h"
+#include "winapi/regexport.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "device/device.h"
+#include "all_ports/all_ports.h"
 
 #include "registry/registry.h"
 #include "registry/usb_names.h"

@@ -1,5 +1,5 @@
 // The registry, port and error-text calls of the Linux stand-in.
-#include "linux/source.h"
+#include "winapi/source.h"
 #include "registry/platform.h"
 
 #include <cstring>
