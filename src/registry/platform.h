@@ -44,6 +44,12 @@ void prepare_port_query();
 // does; the Linux view of sysfs reads them only when asked).
 void describe_devices();
 
+// Asked before the first registry open when the run keeps the ports at one
+// location (--at): the registry is to carry each device's location (the
+// Windows registry always does; the Linux view records it only when asked,
+// and with describe_devices).
+void locate_devices();
+
 // --- watch.cpp ---
 
 // Waiting for a device to come (--wait). watch_changes starts watching the

@@ -16,3 +16,4 @@ void prepare_port_query() {
 
 // The registry holds each device's description, maker and location anyway.
 void describe_devices() {}
+void locate_devices() {}

@@ -38,8 +38,10 @@ struct usb_device {
     std::optional<std::string> product, manufacturer;  // read only when asked
 };
 
-// Whether the view carries what the JSON document shows of each device.
+// Whether the view carries what the JSON document shows of each device, and
+// where each is plugged in (all of it, or for --at the place alone).
 bool describing = false;
+bool locating = false;
 
 // A number of at most 8 digits in `base`, not above `max`; none otherwise.
 std::optional<unsigned> parse_number(std::string_view text, unsigned base, unsigned max) {
@@ -311,8 +313,7 @@ reg_key& add_instance(reg_key& usb, const usb_device& device, const std::string&
         if (device.manufacturer) set_string(inst, u"Mfg", from_utf8(*device.manufacturer));
         set_string(inst, u"SerialNumber", from_utf8(device.serial));
     }
-    // Where it is plugged in: asked for by --at as well as shown.
-    set_string(inst, u"LocationInformation", from_utf8(device.sys_name));
+    if (describing || locating) set_string(inst, u"LocationInformation", from_utf8(device.sys_name));
     if (tty.empty()) return inst;
     const wtext port = from_utf8("/dev/" + tty);
     set_string(child(inst, u"Device Parameters"), u"PortName", port);
@@ -323,6 +324,8 @@ reg_key& add_instance(reg_key& usb, const usb_device& device, const std::string&
 }  // namespace
 
 void describe_sysfs_devices() { describing = true; }
+
+void locate_sysfs_devices() { locating = true; }
 
 void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
     // A root we may list but not enter is as unreadable as a missing one.

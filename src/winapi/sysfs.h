@@ -13,3 +13,7 @@ void build_sysfs_view(const std::string& root, reg_key& hklm);
 // From now on the view also carries each device's product (DeviceDesc),
 // maker (Mfg) and serial number (SerialNumber, empty for none).
 void describe_sysfs_devices();
+
+// From now on the view also carries each device's location
+// (LocationInformation: its sysfs name, such as 1-6.2).
+void locate_sysfs_devices();

@@ -49,6 +49,7 @@ bool end_requested() { return false; }
 void watch_changes() {}
 void await_ready_ports() {}
 void describe_devices() {}
+void locate_devices() {}
 bool wait_for_change(unsigned) { return false; }
 
 namespace {
