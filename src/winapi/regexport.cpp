@@ -210,8 +210,12 @@ void parse_section(parse_state& st, wview line) {
 // U+FEFF, as a UTF-16LE or UTF-8 byte-order mark reads.
 constexpr WCHAR byte_order_mark = 0xFEFF;
 
+constexpr const WCHAR* headers[] = {TEXT("Windows Registry Editor Version 5.00"), TEXT("REGEDIT4")};
+
 bool is_header(wview line) {
-    return line == TEXT("Windows Registry Editor Version 5.00") || line == TEXT("REGEDIT4");
+    for (const WCHAR* header : headers)
+        if (line == header) return true;
+    return false;
 }
 
 void parse_lines(parse_state& st) {
@@ -260,11 +264,23 @@ void parse_lines(parse_state& st) {
 
 }  // namespace
 
+std::size_t text_start(std::string_view bytes, bool& utf16) {
+    utf16 = bytes.starts_with("\xFF\xFE");
+    return utf16 ? 2 : bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+}
+
+bool could_be_header(std::string_view line, bool utf16, bool complete) {
+    wtext text = utf16 ? from_utf16le(line) : from_utf8(line);
+    if (!text.empty() && text.back() == u'\r') text.pop_back();
+    const wview trimmed = trim(text);
+    for (const WCHAR* header : headers)
+        if (complete ? trimmed == header : wview(header).starts_with(trimmed)) return true;
+    return false;
+}
+
 std::optional<export_error> read_export(std::string_view bytes, reg_key& hklm) {
     parse_state st{hklm, bytes, false, 0, 0, {}, nullptr, false, nullptr, {}};
-    st.utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-               static_cast<unsigned char>(bytes[1]) == 0xFE;
-    st.pos = st.utf16 ? 2 : bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    st.pos = text_start(bytes, st.utf16);
     if (st.utf16 && bytes.size() % 2 != 0) {
         std::size_t lines = 1;
         for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) lines += bytes[i] == '\n' && bytes[i + 1] == 0;

@@ -57,26 +57,6 @@ void note_missing_serialcomm(const char* path, reg_key& hklm) {
 // (/dev/zero, say).
 constexpr std::size_t max_export_size = std::size_t{1} << 30;
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-// Whether the first line read so far, `line` (without its BOM), can still
-// begin one of the two headers the reader accepts; `complete` when its line
-// end has come. The reader ignores blanks around the line.
-bool could_be_header(std::string_view line, bool utf16, bool complete) {
-    std::string text;  // the line's ASCII; any other character rules it out
-    for (std::size_t i = 0; i + (utf16 ? 1 : 0) < line.size(); i += utf16 ? 2 : 1) {
-        const auto c = static_cast<unsigned char>(line[i]);
-        if (c >= 0x80 || (utf16 && line[i + 1] != 0)) return false;
-        text += static_cast<char>(c);
-    }
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    while (!text.empty() && is_blank(text.front())) text.erase(text.begin());
-    while (!text.empty() && is_blank(text.back())) text.pop_back();
-    for (const std::string_view header : {"Windows Registry Editor Version 5.00", "REGEDIT4"})
-        if (complete ? text == header : header.starts_with(text)) return true;
-    return false;
-}
-
 // What a stream has shown so far, line by line as its bytes come: where the
 // reader would first refuse it is found without holding all of it.
 struct stream_check {
@@ -90,10 +70,11 @@ struct stream_check {
 // (in UTF-8) a line that is not valid UTF-8. Returns the end of the line
 // that holds it (the end of the bytes while that line goes on), or npos.
 std::size_t fault_end(std::string_view bytes, stream_check& check) {
-    const bool utf16 = bytes.starts_with("\xFF\xFE");
+    bool utf16 = false;
+    const std::size_t start = text_start(bytes, utf16);
     const std::size_t unit = utf16 ? 2 : 1;
     const std::size_t whole = bytes.size() - bytes.size() % unit;
-    if (check.scanned == 0) check.scanned = check.line_start = utf16 ? 2 : bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    if (check.scanned == 0) check.scanned = check.line_start = start;
     const auto end_of_line = [&](std::size_t from) {
         for (std::size_t i = from; i < whole; i += unit)
             if (bytes[i] == '\n' && (!utf16 || bytes[i + 1] == 0)) return i + unit;
