@@ -214,6 +214,5 @@ bool read_command_line(int argc, const WCHAR* const* argv, run_options& options,
     }
     parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
     ctx.at = options.at;
-    if (ctx.at) locate_devices();
     return true;
 }

@@ -1,6 +1,7 @@
 #include "registry/registry.h"
 
 #include "report/report.h"
+#include "registry/usb_names.h"
 #include "report/tags.h"
 
 int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
@@ -77,9 +78,8 @@ composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
 }
 
 const wtext* parent_in(const composite_map& devices, wview function) {
-    // The prefixes function_of takes: the name itself, or the name up to its last "&".
+    // The prefixes function_of takes, in its order.
     auto found = devices.find(function);
-    const std::size_t amp = function.rfind(u'&');
-    if (found == devices.end() && amp != wview::npos) found = devices.find(function.substr(0, amp));
+    if (found == devices.end()) found = devices.find(parent_prefix(function));
     return found == devices.end() ? nullptr : &found->second;
 }

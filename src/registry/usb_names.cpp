@@ -51,10 +51,10 @@ int function_pid(wview pid) {
 }
 
 bool function_of(wview function, wview prefix) {
-    const std::size_t amp = function.rfind(u'&');
-    return text_equal_nocase(function, prefix) ||
-           (amp != wview::npos && text_equal_nocase(function.substr(0, amp), prefix));
+    return text_equal_nocase(function, prefix) || text_equal_nocase(parent_prefix(function), prefix);
 }
+
+wview parent_prefix(wview function) { return function.substr(0, function.rfind(u'&')); }
 
 wtext ftdi_key(wview vid, wview pid, wview suffix) {
     wtext key(TEXT("VID_"));

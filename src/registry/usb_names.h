@@ -41,8 +41,13 @@ int function_pid(wview pid);
 // Whether the function instance `function` belongs to the composite device
 // whose ParentIdPrefix is `prefix`: Windows names a function PREFIX&00nn,
 // the Linux view PREFIX, or PREFIX&n for the n-th port of an interface
-// with several.
+// with several. The prefix is thus the name itself or, failing that,
+// parent_prefix of it.
 bool function_of(wview function, wview prefix);
+
+// A function instance's name up to its last "&"; the whole name when it
+// holds none.
+wview parent_prefix(wview function);
 
 // The key FTDI's driver names a port's node after, VID_vvvv+PID_pppp+SUFFIX,
 // and whether a key name has that form.

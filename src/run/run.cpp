@@ -19,6 +19,7 @@ int run_with_options(run_options& options, scan_ctx& ctx) {
         print_out(TEXT("portsift %s\n"), from_utf8(PORTSIFT_VERSION).c_str());
         return 0;
     }
+    if (options.at) locate_devices();
     // An empty S/N names no instance, now or later: one look says so (and
     // that it is gone).
     if (ctx.serial && !*ctx.serial && !options.gone) options.watch = false, options.wait_text = nullptr;
