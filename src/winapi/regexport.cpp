@@ -83,8 +83,8 @@ wtext quoted(parse_state& st, wview& s) {
     refuse(st, "a quoted string has no closing quote");
 }
 
-std::vector<BYTE> hex_bytes(parse_state& st, wview list) {
-    std::vector<BYTE> out;
+reg_bytes hex_bytes(parse_state& st, wview list) {
+    reg_bytes out;
     out.reserve(list.size() / 3 + 1);
     list = trim(list);
     while (!list.empty()) {

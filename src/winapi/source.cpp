@@ -151,14 +151,14 @@ const char* registry_export() {
     return path && *path ? path : nullptr;
 }
 
-std::unique_ptr<reg_key> load_registry() {
-    auto tree = std::make_unique<reg_key>();
+std::unique_ptr<reg_tree> load_registry() {
+    auto tree = std::make_unique<reg_tree>();
     if (const char* path = registry_export()) {
-        load_export(path, *tree);
+        load_export(path, tree->hklm);
     } else {
         const char* sysfs = std::getenv("PORTSIFT_SYSFS");
         if (sysfs && *sysfs) check_sysfs_tree(sysfs);
-        build_sysfs_view(sysfs && *sysfs ? sysfs : "/sys", *tree);
+        build_sysfs_view(sysfs && *sysfs ? sysfs : "/sys", tree->hklm);
     }
     return tree;
 }

@@ -22,6 +22,21 @@ bool name_less::operator()(wview a, wview b) const {
     return a.size() < b.size();
 }
 
+std::size_t name_hash::operator()(wview name) const {
+    std::size_t hash = 14695981039346656037u;
+    for (const WCHAR c : name) hash = (hash ^ fold_char(c)) * 1099511628211u;
+    return hash;
+}
+
+bool name_equal::operator()(wview a, wview b) const {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && fold_char(a[i]) != fold_char(b[i])) return false;
+    return true;
+}
+
+void free_key::operator()(reg_key* key) const { reg_allocator(memory).delete_object(key); }
+
 reg_key* find_child(reg_key& parent, wview name) {
     const auto it = parent.children.find(name);
     return it == parent.children.end() ? nullptr : it->second.get();
@@ -34,27 +49,43 @@ namespace {
 template <typename Map, typename Make>
 typename Map::iterator find_or_add(Map& map, wview name, Make make) {
     auto it = map.lower_bound(name);
-    if (it == map.end() || map.key_comp()(name, it->first)) it = map.emplace_hint(it, wtext(name), make());
+    if (it == map.end() || map.key_comp()(name, it->first)) it = map.emplace_hint(it, name, make());
     return it;
+}
+
+// Writes `text` and its terminator as UTF-16LE.
+void put_string(reg_bytes& data, wview text) {
+    data.resize((text.size() + 1) * 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
+        data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
+    }
+    data[2 * text.size()] = data[2 * text.size() + 1] = 0;
+}
+
+reg_value& value_of(reg_key& key, wview name) {
+    return find_or_add(key.values, name, [] { return reg_value{}; })->second;
 }
 
 }  // namespace
 
 reg_key& child(reg_key& parent, wview name) {
-    return *find_or_add(parent.children, name, [] { return std::make_unique<reg_key>(); })->second;
+    const reg_allocator memory = parent.children.get_allocator();
+    return *find_or_add(parent.children, name, [&] {
+        return std::unique_ptr<reg_key, free_key>(reg_allocator(memory).new_object<reg_key>(), free_key{memory});
+    })->second;
 }
 
-void set_value(reg_key& key, wview name, reg_value value) {
-    find_or_add(key.values, name, [] { return reg_value{}; })->second = std::move(value);
-}
+void set_value(reg_key& key, wview name, reg_value value) { value_of(key, name) = std::move(value); }
 
-std::vector<BYTE> string_bytes(wview text) {
-    std::vector<BYTE> data((text.size() + 1) * 2);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
-        data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
-    }
+reg_bytes string_bytes(wview text) {
+    reg_bytes data;
+    put_string(data, text);
     return data;
 }
 
-void set_string(reg_key& key, wview name, wview text) { set_value(key, name, reg_value{REG_SZ, string_bytes(text)}); }
+void set_string(reg_key& key, wview name, wview text) {
+    reg_value& value = value_of(key, name);
+    value.type = REG_SZ;
+    put_string(value.data, text);
+}

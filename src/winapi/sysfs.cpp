@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -30,11 +31,11 @@ struct tty_port {
 
 struct usb_device {
     std::string sys_name;  // e.g. 1-1.2
-    std::string vid_pid;   // VID_1A2B&PID_3C4D
+    wtext vid_pid;         // VID_1A2B&PID_3C4D
     std::optional<unsigned> device_class;  // from uevent; none until read
     std::string serial;
     std::vector<tty_port> ports;
-    std::string instance_id;  // VID_x&PID_y\SERIAL upper-cased, for a usable serial
+    wtext instance_id;  // VID_x&PID_y\SERIAL upper-cased, for a usable serial
     std::optional<std::string> product, manufacturer;  // read only when asked
 };
 
@@ -148,7 +149,7 @@ std::optional<usb_device> read_device(int devices, std::string name) {
         vid = *v, pid = *p;
         device.device_class.reset();
     }
-    device.vid_pid = to_utf8(model_key(vid, pid));
+    device.vid_pid = model_key(vid, pid);
     device.serial = read_attr(devices, name + "/serial").value_or("");
     if (describing) {
         device.product = read_attr(devices, name + "/product");
@@ -221,18 +222,19 @@ std::optional<tty_place> interface_name(std::string_view name) {
 // ../../devices/.../DEVICE/DEVICE:C.I/tty/TTY for a cdc_acm tty or
 // .../DEVICE/DEVICE:C.I/TTY/tty/TTY for a usb-serial port: no file is read.
 std::optional<tty_place> kernel_form(std::string_view target, std::string_view tty) {
-    if (!target.starts_with("../../devices/")) return std::nullopt;
-    std::vector<std::string_view> parts;
-    for (std::size_t at = 0; at <= target.size();) {
-        const std::size_t slash = std::min(target.find('/', at), target.size());
-        parts.push_back(target.substr(at, slash - at));
-        at = slash + 1;
-    }
-    const std::size_t n = parts.size();
-    if (n < 6 || parts[n - 1] != tty || parts[n - 2] != "tty") return std::nullopt;
-    const std::size_t at = parts[n - 3] == tty ? n - 4 : n - 3;
-    auto place = interface_name(parts[at]);
-    if (!place || parts[at - 1] != place->device) return std::nullopt;
+    if (!target.starts_with("../../devices/") || std::count(target.begin(), target.end(), '/') < 5) return std::nullopt;
+    // Takes the last component off the path.
+    const auto pop = [&target] {
+        const std::size_t slash = target.rfind('/');
+        const std::string_view last = target.substr(slash + 1);
+        target.remove_suffix(target.size() - slash);
+        return last;
+    };
+    if (pop() != tty || pop() != "tty") return std::nullopt;
+    std::string_view interface = pop();
+    if (interface == tty) interface = pop();
+    auto place = interface_name(interface);
+    if (!place || pop() != place->device) return std::nullopt;
     return place;
 }
 
@@ -301,10 +303,9 @@ reg_key& usb_root(reg_key& hklm) {
 
 // A node for `instance` of `device` under `key_name`; with a tty, that is its
 // port, named in SERIALCOMM (present) unless it is in `unready`.
-reg_key& add_instance(reg_key& usb, const usb_device& device, const std::string& key_name,
-                      const std::string& instance, const char16_t* guid, const std::string& tty, reg_key& serialcomm,
-                      const std::set<std::string>& unready) {
-    reg_key& inst = child(child(usb, from_utf8(key_name)), from_utf8(instance));
+reg_key& add_instance(reg_key& usb, const usb_device& device, wview key_name, wview instance, const char16_t* guid,
+                      const std::string& tty, reg_key& serialcomm, const std::set<std::string>& unready) {
+    reg_key& inst = child(child(usb, key_name), instance);
     set_string(inst, u"ClassGUID", guid);
     if (describing) {
         // As Windows keeps them, and the kernel's serial number (empty for
@@ -315,9 +316,10 @@ reg_key& add_instance(reg_key& usb, const usb_device& device, const std::string&
     }
     if (describing || locating) set_string(inst, u"LocationInformation", from_utf8(device.sys_name));
     if (tty.empty()) return inst;
-    const wtext port = from_utf8("/dev/" + tty);
+    const wtext name = u"\\Device\\" + from_utf8(tty);
+    const wtext port = u"/dev/" + name.substr(8);
     set_string(child(inst, u"Device Parameters"), u"PortName", port);
-    if (!unready.count(tty)) set_string(serialcomm, from_utf8("\\Device\\" + tty), port);
+    if (!unready.count(tty)) set_string(serialcomm, name, port);
     return inst;
 }
 
@@ -340,19 +342,19 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
     // registry compares names: without regard to case) each go by their
     // sysfs name, so that every instance name stays unique.
     const auto instance_id = [](const usb_device& device) {
-        std::string id = device.vid_pid + '\\' + device.serial;
-        for (char& c : id)
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        wtext id = device.vid_pid + u'\\' + from_utf8(device.serial);
+        for (WCHAR& c : id)
+            if (c >= u'a' && c <= u'z') c = static_cast<WCHAR>(c - u'a' + u'A');
         return id;
     };
-    std::map<std::string, int> uses;
+    std::unordered_map<wtext, int> uses;
     for (auto& [name, device] : devices)
         if (usable_serial(device.serial)) ++uses[device.instance_id = instance_id(device)];
     const std::set<std::string> unready = unready_ports(root, devices);
     const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (const auto& [name, device] : devices) {
         const bool by_serial = !device.instance_id.empty() && uses[device.instance_id] == 1;
-        const std::string instance = by_serial ? device.serial : device.sys_name;
+        const wtext instance = from_utf8(by_serial ? device.serial : device.sys_name);
         // Only a device with one port can be that port; the class files are
         // read for those alone.
         const bool is_port = device.ports.size() == 1 && single_function(bus, device);
@@ -363,21 +365,20 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         // A device whose ports are functions is composite, as Windows
         // records one: its functions' names begin with its ParentIdPrefix.
         set_string(node, u"Service", u"usbccgp");
-        set_string(node, u"ParentIdPrefix", from_utf8(instance));
+        set_string(node, u"ParentIdPrefix", instance);
         // Each interface is a function; an interface with several ports
         // gives each its own instance, named after its number there.
         std::map<unsigned, std::vector<std::string>> interfaces;
         for (const tty_port& port : device.ports) interfaces[port.interface].push_back(port.tty);
         for (auto& [number, ttys] : interfaces) {
-            const std::string mi = to_utf8(interface_suffix(number));
+            const wtext function_key = device.vid_pid + interface_suffix(number);
             if (ttys.size() == 1) {
-                add_instance(usb, device, device.vid_pid + mi, instance, ports_class_guid, ttys.front(), serialcomm,
-                             unready);
+                add_instance(usb, device, function_key, instance, ports_class_guid, ttys.front(), serialcomm, unready);
                 continue;
             }
             for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
-                add_instance(usb, device, device.vid_pid + mi, instance + '&' + std::to_string(port), ports_class_guid,
-                             tty, serialcomm, unready);
+                add_instance(usb, device, function_key, instance + u'&' + from_utf8(std::to_string(port)),
+                             ports_class_guid, tty, serialcomm, unready);
         }
     }
     if (bus >= 0) ::close(bus);

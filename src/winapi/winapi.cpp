@@ -3,7 +3,6 @@
 #include "registry/platform.h"
 
 #include <cstring>
-#include <set>
 #include <unordered_set>
 
 namespace {
@@ -16,15 +15,18 @@ struct open_key {
     reg_key* key;
     REGSAM access;
     // Where the last enumeration stopped, so that walking indexes 0, 1, 2...
-    // costs constant time per subkey.
+    // costs constant time per subkey, and opening the subkey just named
+    // needs no search.
     DWORD next_index;
     child_iterator next;
 };
 
+using port_set = std::unordered_set<wtext, name_hash, name_equal>;
+
 struct registry_state {
-    std::unique_ptr<reg_key> hklm;
+    std::unique_ptr<reg_tree> tree;
     open_key root;                   // HKEY_LOCAL_MACHINE
-    std::set<wtext, name_less> ports;  // the ports that exist now
+    port_set ports;  // the ports that exist now
     std::unordered_set<open_key*> handles;
 };
 
@@ -45,8 +47,8 @@ LSTATUS find_path(reg_key* key, wview path, reg_key*& found) {
 }
 
 // The data of the SERIALCOMM values, which name the ports that exist now.
-std::set<wtext, name_less> serialcomm_ports(reg_key& hklm) {
-    std::set<wtext, name_less> names;
+port_set serialcomm_ports(reg_key& hklm) {
+    port_set names;
     reg_key* map = nullptr;
     if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
     for (const auto& [name, value] : map->values) {
@@ -67,7 +69,7 @@ registry_state& raw_state() {
 
 registry_state& state() {
     registry_state& st = raw_state();
-    if (!st.hklm) replace_registry(load_registry());
+    if (!st.tree) replace_registry(load_registry());
     return st;
 }
 
@@ -112,20 +114,20 @@ constexpr system_text system_texts[] = {
 
 }  // namespace
 
-void replace_registry(std::unique_ptr<reg_key> hklm) {
+void replace_registry(std::unique_ptr<reg_tree> tree) {
     registry_state& st = raw_state();
     for (open_key* key : st.handles) delete key;
     st.handles.clear();
-    st.hklm = std::move(hklm);
-    st.root = open_key{st.hklm.get(), KEY_READ, 0, st.hklm->children.begin()};
-    st.ports = serialcomm_ports(*st.hklm);
+    st.tree = std::move(tree);
+    st.root = open_key{&st.tree->hklm, KEY_READ, 0, st.tree->hklm.children.begin()};
+    st.ports = serialcomm_ports(st.tree->hklm);
 }
 
 void forget_registry() {
     registry_state& st = raw_state();
     for (open_key* key : st.handles) delete key;
     st.handles.clear();
-    st.hklm.reset();
+    st.tree.reset();
     st.ports.clear();
 }
 
@@ -133,8 +135,12 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
     open_key* parent = resolve(hKey);
     if (!parent || !phkResult) return ERROR_INVALID_HANDLE;
     reg_key* found = nullptr;
-    const LSTATUS status = find_path(parent->key, lpSubKey ? wview(lpSubKey) : wview(), found);
-    if (status != ERROR_SUCCESS) return status;
+    const wview path = lpSubKey ? wview(lpSubKey) : wview();
+    if (parent->next_index && path == std::prev(parent->next)->first) {
+        found = std::prev(parent->next)->second.get();
+    } else if (const LSTATUS status = find_path(parent->key, path, found); status != ERROR_SUCCESS) {
+        return status;
+    }
     auto* key = new open_key{found, samDesired, 0, found->children.begin()};
     state().handles.insert(key);
     *phkResult = reinterpret_cast<HKEY>(key);
@@ -152,7 +158,7 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
         key->next = children.begin();
         std::advance(key->next, dwIndex);
     }
-    const wtext& name = key->next->first;
+    const reg_name& name = key->next->first;
     if (name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
     std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
     *lpcchName = static_cast<DWORD>(name.size());

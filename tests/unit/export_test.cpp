@@ -63,7 +63,7 @@ TEST_P(ExportValues, ReadsTypeAndBytes) {
     const reg_value* value = value_at(hklm, u"K", row.value_name);
     ASSERT_NE(value, nullptr);
     EXPECT_EQ(value->type, row.type);
-    EXPECT_EQ(value->data, row.data);
+    EXPECT_EQ(std::vector<BYTE>(value->data.begin(), value->data.end()), row.data);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,7 +155,7 @@ TEST(ExportTree, DeletionsAndOrder) {
     reg_key* k = find_child(hklm, u"k");
     ASSERT_NE(k, nullptr);
     std::vector<std::u16string> names;
-    for (const auto& [name, child] : k->children) names.push_back(name);
+    for (const auto& [name, child] : k->children) names.emplace_back(name);
     // Sorted by upper-cased name, as Windows enumerates: '_' after the letters.
     EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"_c"}));
     EXPECT_TRUE(find_child(*k, u"A")->values.empty());
@@ -173,7 +173,7 @@ TEST(ExportTree, SectionsMeetTheSameKeysWhateverTheirOrderAndCase) {
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->values.size(), 2u);
     std::vector<std::u16string> names;
-    for (const auto& [name, child] : a->children) names.push_back(name);
+    for (const auto& [name, child] : a->children) names.emplace_back(name);
     EXPECT_EQ(names, (std::vector<std::u16string>{u"B", u"C"}));
     EXPECT_NE(find_child(*find_child(*a, u"b"), u"D"), nullptr);
 }
