@@ -84,18 +84,6 @@ bool starts_nocase(wview text, wview start) {
     return text.size() >= start.size() && text_equal_nocase(text.substr(0, start.size()), start);
 }
 
-std::size_t equal_prefix(wview a, wview b) {
-    const std::size_t common = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    for (std::uint64_t x, y; i + 4 <= common; i += 4) {
-        std::memcpy(&x, a.data() + i, sizeof x);
-        std::memcpy(&y, b.data() + i, sizeof y);
-        if (x != y) break;
-    }
-    while (i < common && a[i] == b[i]) ++i;
-    return i;
-}
-
 bool text_less_nocase::operator()(wview a, wview b) const {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = equal_prefix(a, b); i < common; ++i) {

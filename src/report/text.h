@@ -4,6 +4,8 @@
 
 #include "registry/platform.h"
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -19,8 +21,19 @@ bool starts_nocase(wview text, wview start);
 
 // How many UTF-16 units `a` and `b` begin with alike, compared four at a
 // time: names share long prefixes (serial numbers, VID_xxxx&PID_), and
-// equal units need no folding.
-std::size_t equal_prefix(wview a, wview b);
+// equal units need no folding. Inline: every registry name comparison
+// starts here.
+inline std::size_t equal_prefix(wview a, wview b) {
+    const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+    std::size_t i = 0;
+    for (std::uint64_t x, y; i + 4 <= common; i += 4) {
+        std::memcpy(&x, a.data() + i, sizeof x);
+        std::memcpy(&y, b.data() + i, sizeof y);
+        if (x != y) break;
+    }
+    while (i < common && a[i] == b[i]) ++i;
+    return i;
+}
 
 // Orders texts as text_equal_nocase compares them; finds by view.
 struct text_less_nocase {
