@@ -4,19 +4,22 @@ namespace {
 
 constexpr WCHAR hex_digits[] = TEXT("0123456789ABCDEF");
 
-wtext hex4(unsigned value) {
-    return {hex_digits[value >> 12 & 0xF], hex_digits[value >> 8 & 0xF], hex_digits[value >> 4 & 0xF],
-            hex_digits[value & 0xF]};
-}
-
 }  // namespace
 
 wtext model_key(wview vid, wview pid) {
-    wtext key(TEXT("VID_"));
-    return key.append(vid).append(TEXT("&PID_")).append(pid);
+    wtext key;
+    key.reserve(9 + vid.size() + pid.size());
+    return key.append(TEXT("VID_")).append(vid).append(TEXT("&PID_")).append(pid);
 }
 
-wtext model_key(unsigned vid, unsigned pid) { return model_key(hex4(vid), hex4(pid)); }
+wtext model_key(unsigned vid, unsigned pid) {
+    WCHAR key[] = TEXT("VID_vvvv&PID_pppp");
+    for (int i = 0; i < 4; ++i) {
+        key[4 + i] = hex_digits[vid >> (12 - 4 * i) & 0xF];
+        key[13 + i] = hex_digits[pid >> (12 - 4 * i) & 0xF];
+    }
+    return wtext(key, 17);
+}
 
 bool device_key_valid(wview name) {
     return name.size() >= 17 && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) &&

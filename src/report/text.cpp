@@ -75,7 +75,7 @@ int hex_digit(char32_t c) {
 
 bool text_equal_nocase(wview a, wview b) {
     if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
+    for (std::size_t i = equal_prefix(a, b); i < a.size(); ++i)
         if (fold_ascii(a[i]) != fold_ascii(b[i])) return false;
     return true;
 }
@@ -130,9 +130,12 @@ wtext from_utf16le(std::string_view bytes) {
 }
 
 wtext from_utf8(std::string_view bytes, bool* valid) {
-    wtext out;
+    // ASCII, most text, widens as it stands.
+    std::size_t ascii = 0;
+    while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+    wtext out(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(ascii));
     out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
+    for (std::size_t i = ascii; i < bytes.size();) {
         char32_t cp = 0;
         const std::size_t n = utf8_sequence(bytes, i, cp);
         if (!n && valid) *valid = false;

@@ -1,6 +1,9 @@
 #include "winapi/store.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <iterator>
 
 WCHAR fold_char(WCHAR c) {
     const bool ascii = c >= u'a' && c <= u'z';
@@ -45,9 +48,16 @@ reg_key* find_child(reg_key& parent, wview name) {
 namespace {
 
 // The entry of `map` called `name`, created from `make()` when missing; one
-// descent of the tree either way.
+// descent of the tree either way. Names mostly come in order (an export as
+// Windows writes it, the sysfs view sorted), so the last entry is tried
+// first.
 template <typename Map, typename Make>
 typename Map::iterator find_or_add(Map& map, wview name, Make make) {
+    if (!map.empty()) {
+        const auto last = std::prev(map.end());
+        if (map.key_comp()(last->first, name)) return map.emplace_hint(map.end(), name, make());
+        if (!map.key_comp()(name, last->first)) return last;
+    }
     auto it = map.lower_bound(name);
     if (it == map.end() || map.key_comp()(name, it->first)) it = map.emplace_hint(it, name, make());
     return it;
@@ -56,6 +66,11 @@ typename Map::iterator find_or_add(Map& map, wview name, Make make) {
 // Writes `text` and its terminator as UTF-16LE.
 void put_string(reg_bytes& data, wview text) {
     data.resize((text.size() + 1) * 2);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(data.data(), text.data(), text.size() * 2);
+        data[2 * text.size()] = data[2 * text.size() + 1] = 0;
+        return;
+    }
     for (std::size_t i = 0; i < text.size(); ++i) {
         data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
         data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);

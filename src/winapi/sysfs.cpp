@@ -14,7 +14,9 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <span>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,13 +33,16 @@ struct tty_port {
 
 struct usb_device {
     std::string sys_name;  // e.g. 1-1.2
-    wtext vid_pid;         // VID_1A2B&PID_3C4D
+    unsigned vid = 0, pid = 0;
     std::optional<unsigned> device_class;  // from uevent; none until read
     std::string serial;
     std::vector<tty_port> ports;
-    wtext instance_id;  // VID_x&PID_y\SERIAL upper-cased, for a usable serial
+    bool by_serial = false;  // whether its instance is named after its serial
     std::optional<std::string> product, manufacturer;  // read only when asked
 };
+
+// The attached devices, in the order they were listed.
+using device_list = std::vector<usb_device>;
 
 // Whether the view carries what the JSON document shows of each device, and
 // where each is plugged in (all of it, or for --at the place alone).
@@ -60,16 +65,32 @@ std::optional<unsigned> parse_number(std::string_view text, unsigned base, unsig
 // its line end; none when it is missing or unreadable. Opened without
 // blocking and read up to a bound, so that a FIFO or an endless file in a
 // copied tree cannot stall us.
-std::optional<std::string> read_attr(int dir, const std::string& path) {
-    const int fd = ::openat(dir, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// The text lives in `buffer`.
+std::optional<std::string_view> read_attr(int dir, const char* path, std::span<char> buffer) {
+    const int fd = ::openat(dir, path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    char buffer[4096];
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
     ::close(fd);
     if (got < 0) return std::nullopt;
-    std::string text(buffer, static_cast<std::size_t>(got));
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+    std::string_view text(buffer.data(), static_cast<std::size_t>(got));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.remove_suffix(1);
     return text;
+}
+
+std::optional<std::string> read_attr(int dir, const std::string& path) {
+    char buffer[4096];
+    const auto text = read_attr(dir, path.c_str(), buffer);
+    return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
+// DIR/FILE in `out`, for a device's attribute; a name too long to be a
+// file's comes out empty, and is then not found.
+const char* attr_path(std::span<char> out, std::string_view dir, std::string_view file) {
+    if (dir.size() + file.size() + 2 > out.size()) return "";
+    char* end = std::copy(dir.begin(), dir.end(), out.data());
+    *end++ = '/';
+    *std::copy(file.begin(), file.end(), end) = '\0';
+    return out.data();
 }
 
 std::optional<unsigned> number_attr(int dir, const std::string& path, unsigned base, unsigned max) {
@@ -136,27 +157,27 @@ bool parse_uevent(std::string_view text, unsigned& vid, unsigned& pid, std::opti
 
 // One attached device, read through its link in bus/usb/devices (which the
 // kernel follows in the same call): its uevent, or in a copied tree without
-// one, its ID files; and its serial number. None when it is half gone or
+// one, its ID files; and its serial number. False when it is half gone or
 // not a device.
-std::optional<usb_device> read_device(int devices, std::string name) {
-    usb_device device;
-    unsigned vid = 0, pid = 0;
-    const auto uevent = read_attr(devices, name + "/uevent");
-    if (!uevent || !parse_uevent(*uevent, vid, pid, device.device_class)) {
-        const auto v = number_attr(devices, name + "/idVendor", 16, 0xFFFF);
-        const auto p = number_attr(devices, name + "/idProduct", 16, 0xFFFF);
-        if (!v || !p) return std::nullopt;
-        vid = *v, pid = *p;
+bool read_device(int devices, std::string_view name, usb_device& device) {
+    char path[320], buffer[4096];
+    const auto uevent = read_attr(devices, attr_path(path, name, "uevent"), buffer);
+    if (!uevent || !parse_uevent(*uevent, device.vid, device.pid, device.device_class)) {
+        const std::string dir(name);
+        const auto v = number_attr(devices, dir + "/idVendor", 16, 0xFFFF);
+        const auto p = number_attr(devices, dir + "/idProduct", 16, 0xFFFF);
+        if (!v || !p) return false;
+        device.vid = *v, device.pid = *p;
         device.device_class.reset();
     }
-    device.vid_pid = model_key(vid, pid);
-    device.serial = read_attr(devices, name + "/serial").value_or("");
+    device.serial = read_attr(devices, attr_path(path, name, "serial"), buffer).value_or("");
     if (describing) {
-        device.product = read_attr(devices, name + "/product");
-        device.manufacturer = read_attr(devices, name + "/manufacturer");
+        const std::string dir(name);
+        device.product = read_attr(devices, dir + "/product");
+        device.manufacturer = read_attr(devices, dir + "/manufacturer");
     }
-    device.sys_name = std::move(name);
-    return device;
+    device.sys_name = name;
+    return true;
 }
 
 // Calls `each` with the name of every entry of `dir` but . and ..; the
@@ -170,19 +191,20 @@ void for_each_entry(int dir, Each each) {
     }
     while (const dirent* entry = ::readdir(stream)) {
         const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") each(std::string(name));
+        if (name != "." && name != "..") each(name);
     }
     ::closedir(stream);
 }
 
-// The attached USB devices, by their sysfs name.
-std::map<std::string, usb_device> usb_devices(int root) {
-    std::map<std::string, usb_device> devices;
+// The attached USB devices.
+device_list usb_devices(int root) {
+    device_list devices;
     const int dir = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return devices;
-    for_each_entry(dir, [&](std::string name) {
-        if (name.find(':') != std::string::npos) return;  // an interface
-        if (auto device = read_device(dir, std::move(name))) devices.emplace(device->sys_name, std::move(*device));
+    usb_device device;
+    for_each_entry(dir, [&](std::string_view name) {
+        if (name.find(':') != std::string_view::npos) return;  // an interface
+        if (read_device(dir, name, device)) devices.push_back(std::exchange(device, usb_device{}));
     });
     return devices;
 }
@@ -255,16 +277,19 @@ std::optional<tty_place> followed_form(const std::string& tty_dir) {
     return tty_place{last_component(parent), *number};
 }
 
-void attach_ttys(int root, const std::string& root_path, std::map<std::string, usb_device>& devices) {
+void attach_ttys(int root, const std::string& root_path, device_list& devices) {
     const int dir = ::openat(root, "class/tty", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return;
-    for_each_entry(dir, [&](std::string tty) {
-        const auto target = link_target(dir, tty);
+    std::unordered_map<std::string_view, usb_device*> by_name(devices.size());
+    for (usb_device& device : devices) by_name.emplace(device.sys_name, &device);
+    for_each_entry(dir, [&](std::string_view tty) {
+        const std::string name(tty);
+        const auto target = link_target(dir, name);
         auto place = target ? kernel_form(*target, tty) : std::nullopt;
-        if (!place) place = followed_form(root_path + "/class/tty/" + tty);
+        if (!place) place = followed_form(root_path + "/class/tty/" + name);
         if (!place) return;
-        const auto device = devices.find(place->device);
-        if (device != devices.end()) device->second.ports.push_back(tty_port{place->interface, std::move(tty)});
+        const auto device = by_name.find(place->device);
+        if (device != by_name.end()) device->second->ports.push_back(tty_port{place->interface, name});
     });
 }
 
@@ -288,13 +313,44 @@ std::vector<std::pair<unsigned, std::string>> numbered_ports(int root, std::vect
 
 // The USB ttys udev has not finished with yet, while they are held back
 // (hold_unready_ttys): each is known by its `dev`, major:minor.
-std::set<std::string> unready_ports(int root, const std::map<std::string, usb_device>& devices) {
+std::set<std::string> unready_ports(int root, const device_list& devices) {
     if (!holding_unready_ttys()) return {};
     std::vector<std::pair<std::string, std::string>> ttys;
-    for (const auto& [name, device] : devices)
+    for (const usb_device& device : devices)
         for (const tty_port& port : device.ports)
             ttys.emplace_back(port.tty, read_attr(root, "class/tty/" + port.tty + "/dev").value_or(""));
     return unready_ttys(ttys);
+}
+
+// Names each device's instance after its serial number where that is
+// usable and no other attached device has the same VID, PID and serial (as
+// the registry compares names: without regard to case); the others go by
+// their sysfs names, so that every instance name stays unique.
+void name_instances(device_list& devices) {
+    // A usable serial is ASCII, whose letters the registry folds to upper case.
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    const auto same = [&](const usb_device& a, const usb_device& b) {
+        return a.vid == b.vid && a.pid == b.pid &&
+               std::equal(a.serial.begin(), a.serial.end(), b.serial.begin(), b.serial.end(),
+                          [&](char x, char y) { return upper(x) == upper(y); });
+    };
+    // Devices by a hash of what names them; only those of one hash compare.
+    std::vector<std::pair<std::uint64_t, usb_device*>> ids;
+    for (usb_device& device : devices) {
+        if (!usable_serial(device.serial)) continue;
+        std::uint64_t hash = (std::uint64_t{device.vid} << 16 | device.pid) * 1099511628211u;
+        for (const char c : device.serial) hash = (hash ^ static_cast<unsigned char>(upper(c))) * 1099511628211u;
+        ids.emplace_back(hash, &device);
+    }
+    std::sort(ids.begin(), ids.end());
+    for (std::size_t start = 0, end = 0; start < ids.size(); start = end) {
+        while (end < ids.size() && ids[end].first == ids[start].first) ++end;
+        for (std::size_t i = start; i < end; ++i) {
+            bool unique = true;
+            for (std::size_t j = start; j < end && unique; ++j) unique = i == j || !same(*ids[i].second, *ids[j].second);
+            ids[i].second->by_serial = unique;
+        }
+    }
 }
 
 reg_key& usb_root(reg_key& hklm) {
@@ -338,28 +394,16 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
     reg_key& serialcomm = child(child(child(hklm, u"HARDWARE"), u"DEVICEMAP"), u"SERIALCOMM");
     auto devices = usb_devices(root);
     attach_ttys(root, root_path, devices);
-    // Two attached devices with the same VID, PID and serial (as the
-    // registry compares names: without regard to case) each go by their
-    // sysfs name, so that every instance name stays unique.
-    const auto instance_id = [](const usb_device& device) {
-        wtext id = device.vid_pid + u'\\' + from_utf8(device.serial);
-        for (WCHAR& c : id)
-            if (c >= u'a' && c <= u'z') c = static_cast<WCHAR>(c - u'a' + u'A');
-        return id;
-    };
-    std::unordered_map<wtext, int> uses;
-    for (auto& [name, device] : devices)
-        if (usable_serial(device.serial)) ++uses[device.instance_id = instance_id(device)];
+    name_instances(devices);
     const std::set<std::string> unready = unready_ports(root, devices);
     const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (const auto& [name, device] : devices) {
-        const bool by_serial = !device.instance_id.empty() && uses[device.instance_id] == 1;
-        const wtext instance = from_utf8(by_serial ? device.serial : device.sys_name);
+    for (const usb_device& device : devices) {
+        const wtext model = model_key(device.vid, device.pid);
+        const wtext instance = from_utf8(device.by_serial ? device.serial : device.sys_name);
         // Only a device with one port can be that port; the class files are
         // read for those alone.
         const bool is_port = device.ports.size() == 1 && single_function(bus, device);
-        reg_key& node = add_instance(usb, device, device.vid_pid, instance,
-                                     is_port ? ports_class_guid : usb_class_guid,
+        reg_key& node = add_instance(usb, device, model, instance, is_port ? ports_class_guid : usb_class_guid,
                                      is_port ? device.ports.front().tty : std::string(), serialcomm, unready);
         if (is_port || device.ports.empty()) continue;
         // A device whose ports are functions is composite, as Windows
@@ -371,7 +415,7 @@ void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
         std::map<unsigned, std::vector<std::string>> interfaces;
         for (const tty_port& port : device.ports) interfaces[port.interface].push_back(port.tty);
         for (auto& [number, ttys] : interfaces) {
-            const wtext function_key = device.vid_pid + interface_suffix(number);
+            const wtext function_key = model + interface_suffix(number);
             if (ttys.size() == 1) {
                 add_instance(usb, device, function_key, instance, ports_class_guid, ttys.front(), serialcomm, unready);
                 continue;

@@ -3,7 +3,9 @@
 #include "registry/platform.h"
 
 #include <cstring>
+#include <cstdint>
 #include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -12,7 +14,7 @@ thread_local DWORD last_error = 0;
 using child_iterator = decltype(reg_key::children)::iterator;
 
 struct open_key {
-    reg_key* key;
+    reg_key* key;  // null while the slot is free
     REGSAM access;
     // Where the last enumeration stopped, so that walking indexes 0, 1, 2...
     // costs constant time per subkey, and opening the subkey just named
@@ -23,11 +25,48 @@ struct open_key {
 
 using port_set = std::unordered_set<wtext, name_hash, name_equal>;
 
+// Open keys live in numbered slots, a closed one's slot reused; a handle
+// is its slot's number plus one, times four, as Windows' handles are
+// multiples of four (HKEY_LOCAL_MACHINE is not).
+struct handle_table {
+    std::vector<open_key> slots;
+    std::vector<std::size_t> free;
+
+    HKEY open(const open_key& key) {
+        std::size_t slot = slots.size();
+        if (free.empty()) {
+            slots.push_back(key);
+        } else {
+            slot = free.back();
+            free.pop_back();
+            slots[slot] = key;
+        }
+        return reinterpret_cast<HKEY>((slot + 1) * 4);
+    }
+    open_key* find(HKEY handle) {
+        const auto value = reinterpret_cast<std::uintptr_t>(handle);
+        if (value % 4 || !value || value / 4 > slots.size()) return nullptr;
+        open_key& key = slots[value / 4 - 1];
+        return key.key ? &key : nullptr;
+    }
+    bool close(HKEY handle) {
+        open_key* key = find(handle);
+        if (!key) return false;
+        key->key = nullptr;
+        free.push_back(static_cast<std::size_t>(key - slots.data()));
+        return true;
+    }
+    void clear() {
+        slots.clear();
+        free.clear();
+    }
+};
+
 struct registry_state {
     std::unique_ptr<reg_tree> tree;
     open_key root;                   // HKEY_LOCAL_MACHINE
     port_set ports;  // the ports that exist now
-    std::unordered_set<open_key*> handles;
+    handle_table handles;
 };
 
 // Follows a backslash-separated path; a trailing backslash is ignored.
@@ -51,11 +90,13 @@ port_set serialcomm_ports(reg_key& hklm) {
     port_set names;
     reg_key* map = nullptr;
     if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
+    names.reserve(map->values.size());
     for (const auto& [name, value] : map->values) {
         if (value.type != REG_SZ) continue;
-        const wtext text =
-            from_utf16le(std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size()));
-        names.insert(wtext(text.c_str()));
+        // The name ends at the first terminator.
+        std::size_t size = 0;
+        while (size + 1 < value.data.size() && (value.data[size] || value.data[size + 1])) size += 2;
+        names.insert(from_utf16le(std::string_view(reinterpret_cast<const char*>(value.data.data()), size)));
     }
     return names;
 }
@@ -76,8 +117,7 @@ registry_state& state() {
 open_key* resolve(HKEY handle) {
     registry_state& st = state();
     if (handle == HKEY_LOCAL_MACHINE) return &st.root;
-    auto* key = reinterpret_cast<open_key*>(handle);
-    return st.handles.count(key) ? key : nullptr;
+    return st.handles.find(handle);
 }
 
 struct system_text {
@@ -116,7 +156,6 @@ constexpr system_text system_texts[] = {
 
 void replace_registry(std::unique_ptr<reg_tree> tree) {
     registry_state& st = raw_state();
-    for (open_key* key : st.handles) delete key;
     st.handles.clear();
     st.tree = std::move(tree);
     st.root = open_key{&st.tree->hklm, KEY_READ, 0, st.tree->hklm.children.begin()};
@@ -125,7 +164,6 @@ void replace_registry(std::unique_ptr<reg_tree> tree) {
 
 void forget_registry() {
     registry_state& st = raw_state();
-    for (open_key* key : st.handles) delete key;
     st.handles.clear();
     st.tree.reset();
     st.ports.clear();
@@ -141,9 +179,7 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
     } else if (const LSTATUS status = find_path(parent->key, path, found); status != ERROR_SUCCESS) {
         return status;
     }
-    auto* key = new open_key{found, samDesired, 0, found->children.begin()};
-    state().handles.insert(key);
-    *phkResult = reinterpret_cast<HKEY>(key);
+    *phkResult = state().handles.open(open_key{found, samDesired, 0, found->children.begin()});
     return ERROR_SUCCESS;
 }
 
@@ -188,10 +224,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
 
 LSTATUS RegCloseKey(HKEY hKey) {
     if (hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
-    auto* key = reinterpret_cast<open_key*>(hKey);
-    if (!state().handles.erase(key)) return ERROR_INVALID_HANDLE;
-    delete key;
-    return ERROR_SUCCESS;
+    return state().handles.close(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 BOOL GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
