@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (arg == u"--wait" || arg == u"--wait-gone" || arg == u"--watch") return 0;
     auto tree = std::make_unique<reg_tree>();
     if (read_export(input, tree->hklm)) return 0;  // the reader's own target covers refusals
-    replace_registry(std::move(tree));
+    replace_registry(image_of(std::move(tree)));
     std::vector<const WCHAR*> argv;
     for (const wtext& arg : args) argv.push_back(arg.c_str());
     argv.push_back(nullptr);

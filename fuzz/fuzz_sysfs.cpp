@@ -58,9 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fs::create_symlink(names[data[i + 3] % n_names], where, ignored);
         }
     }
-    auto tree = std::make_unique<reg_tree>();
-    build_sysfs_view(root.string(), tree->hklm);
-    replace_registry(std::move(tree));
+    replace_registry(sysfs_image(root.string()));
     const WCHAR* argv[] = {u"portsift", nullptr};
     try {
         portsift_main(1, argv);

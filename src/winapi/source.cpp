@@ -151,14 +151,13 @@ const char* registry_export() {
     return path && *path ? path : nullptr;
 }
 
-std::unique_ptr<reg_tree> load_registry() {
-    auto tree = std::make_unique<reg_tree>();
+std::unique_ptr<reg_image> load_registry() {
     if (const char* path = registry_export()) {
+        auto tree = std::make_unique<reg_tree>();
         load_export(path, tree->hklm);
-    } else {
-        const char* sysfs = std::getenv("PORTSIFT_SYSFS");
-        if (sysfs && *sysfs) check_sysfs_tree(sysfs);
-        build_sysfs_view(sysfs && *sysfs ? sysfs : "/sys", tree->hklm);
+        return image_of(std::move(tree));
     }
-    return tree;
+    const char* sysfs = std::getenv("PORTSIFT_SYSFS");
+    if (sysfs && *sysfs) check_sysfs_tree(sysfs);
+    return sysfs_image(sysfs && *sysfs ? sysfs : "/sys");
 }

@@ -15,15 +15,17 @@ WCHAR fold_char(WCHAR c) {
     return c;
 }
 
-bool name_less::operator()(wview a, wview b) const {
+int name_order(wview a, wview b) {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = equal_prefix(a, b); i < common; ++i) {
         if (a[i] == b[i]) continue;
         const WCHAR x = fold_char(a[i]), y = fold_char(b[i]);
-        if (x != y) return x < y;
+        if (x != y) return x < y ? -1 : 1;
     }
-    return a.size() < b.size();
+    return a.size() < b.size() ? -1 : a.size() > b.size();
 }
+
+bool name_less::operator()(wview a, wview b) const { return name_order(a, b) < 0; }
 
 std::size_t name_hash::operator()(wview name) const {
     std::size_t hash = 14695981039346656037u;

@@ -15,6 +15,9 @@ struct name_less {
     bool operator()(wview a, wview b) const;
 };
 
+// The same order as a three-way comparison: negative, zero or positive.
+int name_order(wview a, wview b);
+
 // Hashes and compares names as name_less orders them, for lookups by name
 // alone.
 struct name_hash {

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <span>
 #include <unordered_map>
 #include <utility>
@@ -353,30 +355,109 @@ void name_instances(device_list& devices) {
     }
 }
 
-reg_key& usb_root(reg_key& hklm) {
-    return child(child(child(child(hklm, u"SYSTEM"), u"CurrentControlSet"), u"Enum"), u"USB");
+// One instance node of the view. Nodes are made device by device in the
+// order of their sysfs names: where two end up with one name (as the
+// registry compares names), they are one key, its name the first's and its
+// values the later's where both have one.
+struct view_node {
+    unsigned vid, pid;
+    int interface;  // the function's; -1 for the device's own key
+    wview instance;  // in the image
+    const usb_device* device;
+    unsigned made;  // its place among its device's nodes
+    const char16_t* guid;  // its class
+    bool composite;  // a composite device's own node
+    std::string_view tty;  // its port; empty for none
+    wview port;  // its port's name, /dev/TTY, in the image
+};
+
+// Whether node `a` was made before node `b`.
+bool made_before(const view_node& a, const view_node& b) {
+    if (a.device != b.device) return a.device->sys_name < b.device->sys_name;
+    return a.made < b.made;
 }
 
-// A node for `instance` of `device` under `key_name`; with a tty, that is its
-// port, named in SERIALCOMM (present) unless it is in `unready`.
-reg_key& add_instance(reg_key& usb, const usb_device& device, wview key_name, wview instance, const char16_t* guid,
-                      const std::string& tty, reg_key& serialcomm, const std::set<std::string>& unready) {
-    reg_key& inst = child(child(usb, key_name), instance);
-    set_string(inst, u"ClassGUID", guid);
+// The device's own name for `tty`, which outlives the copies made of it.
+std::string_view device_tty(const usb_device& device, std::string_view tty) {
+    for (const tty_port& port : device.ports)
+        if (port.tty == tty) return port.tty;
+    return {};
+}
+
+// A node's values: at most seven.
+using node_values = std::array<image_value, 7>;
+
+// The values of `node` in `values`; their count.
+std::size_t values_of(reg_image& image, const view_node& node, node_values& values) {
+    std::size_t count = 0;
+    const auto add = [&](wview name, wview text) { values[count++] = {name, REG_SZ, string_data(image, text)}; };
+    const usb_device& device = *node.device;
+    add(u"ClassGUID", node.guid);
     if (describing) {
         // As Windows keeps them, and the kernel's serial number (empty for
         // none), which the instance name does not always show.
-        if (device.product) set_string(inst, u"DeviceDesc", from_utf8(*device.product));
-        if (device.manufacturer) set_string(inst, u"Mfg", from_utf8(*device.manufacturer));
-        set_string(inst, u"SerialNumber", from_utf8(device.serial));
+        if (device.product) add(u"DeviceDesc", keep_text(image, {}, *device.product));
+        if (device.manufacturer) add(u"Mfg", keep_text(image, {}, *device.manufacturer));
+        add(u"SerialNumber", keep_text(image, {}, device.serial));
     }
-    if (describing || locating) set_string(inst, u"LocationInformation", from_utf8(device.sys_name));
-    if (tty.empty()) return inst;
-    const wtext name = u"\\Device\\" + from_utf8(tty);
-    const wtext port = u"/dev/" + name.substr(8);
-    set_string(child(inst, u"Device Parameters"), u"PortName", port);
-    if (!unready.count(tty)) set_string(serialcomm, name, port);
-    return inst;
+    if (describing || locating) add(u"LocationInformation", keep_text(image, {}, device.sys_name));
+    if (node.composite) {
+        // Its functions' names begin with its ParentIdPrefix.
+        add(u"Service", u"usbccgp");
+        add(u"ParentIdPrefix", node.instance);
+    }
+    return count;
+}
+
+// The instance nodes of every device.
+std::vector<view_node> view_nodes(reg_image& image, int root, const device_list& devices) {
+    std::vector<view_node> nodes;
+    nodes.reserve(devices.size());
+    unsigned made = 0;
+    const auto add = [&](const usb_device& device, int interface, wview instance, const char16_t* guid,
+                         std::string_view tty) -> view_node& {
+        const wview port = tty.empty() ? wview() : keep_text(image, u"/dev/", tty);
+        return nodes.emplace_back(view_node{device.vid, device.pid, interface, instance, &device, made++, guid,
+                                            false, tty, port});
+    };
+    const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const usb_device& device : devices) {
+        made = 0;
+        const wview instance = keep_text(image, {}, device.by_serial ? device.serial : device.sys_name);
+        // Only a device with one port can be that port; the class files are
+        // read for those alone.
+        const bool is_port = device.ports.size() == 1 && single_function(bus, device);
+        view_node& node = add(device, -1, instance, is_port ? ports_class_guid : usb_class_guid,
+                              is_port ? std::string_view(device.ports.front().tty) : std::string_view());
+        if (is_port || device.ports.empty()) continue;
+        // A device whose ports are functions is composite, as Windows
+        // records one.
+        node.composite = true;
+        // Each interface is a function; an interface with several ports
+        // gives each its own instance, named after its number there.
+        std::map<unsigned, std::vector<std::string>> interfaces;
+        for (const tty_port& port : device.ports) interfaces[port.interface].push_back(port.tty);
+        for (auto& [number, ttys] : interfaces) {
+            const int function = static_cast<int>(number);
+            if (ttys.size() == 1) {
+                add(device, function, instance, ports_class_guid, device_tty(device, ttys.front()));
+                continue;
+            }
+            for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
+                add(device, function, keep_text(image, wtext(instance) + u'&', std::to_string(port)), ports_class_guid,
+                    device_tty(device, tty));
+        }
+    }
+    if (bus >= 0) ::close(bus);
+    return nodes;
+}
+
+// The key `name` under `parent`, its only subkey.
+image_key& only_child(reg_image& image, image_key& parent, wview name) {
+    const auto child = image_array<image_key>(image, 1);
+    child[0].name = name;
+    parent.children = child;
+    return child[0];
 }
 
 }  // namespace
@@ -385,46 +466,103 @@ void describe_sysfs_devices() { describing = true; }
 
 void locate_sysfs_devices() { locating = true; }
 
-void build_sysfs_view(const std::string& root_path, reg_key& hklm) {
+std::unique_ptr<reg_image> sysfs_image(const std::string& root_path) {
+    auto image = std::make_unique<reg_image>();
     // A root we may list but not enter is as unreadable as a missing one.
-    if (::access(root_path.c_str(), R_OK | X_OK) != 0) return;
+    if (::access(root_path.c_str(), R_OK | X_OK) != 0) return image;
     const int root = ::open(root_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root < 0) return;
-    reg_key& usb = usb_root(hklm);
-    reg_key& serialcomm = child(child(child(hklm, u"HARDWARE"), u"DEVICEMAP"), u"SERIALCOMM");
+    if (root < 0) return image;
     auto devices = usb_devices(root);
     attach_ttys(root, root_path, devices);
     name_instances(devices);
     const std::set<std::string> unready = unready_ports(root, devices);
-    const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (const usb_device& device : devices) {
-        const wtext model = model_key(device.vid, device.pid);
-        const wtext instance = from_utf8(device.by_serial ? device.serial : device.sys_name);
-        // Only a device with one port can be that port; the class files are
-        // read for those alone.
-        const bool is_port = device.ports.size() == 1 && single_function(bus, device);
-        reg_key& node = add_instance(usb, device, model, instance, is_port ? ports_class_guid : usb_class_guid,
-                                     is_port ? device.ports.front().tty : std::string(), serialcomm, unready);
-        if (is_port || device.ports.empty()) continue;
-        // A device whose ports are functions is composite, as Windows
-        // records one: its functions' names begin with its ParentIdPrefix.
-        set_string(node, u"Service", u"usbccgp");
-        set_string(node, u"ParentIdPrefix", instance);
-        // Each interface is a function; an interface with several ports
-        // gives each its own instance, named after its number there.
-        std::map<unsigned, std::vector<std::string>> interfaces;
-        for (const tty_port& port : device.ports) interfaces[port.interface].push_back(port.tty);
-        for (auto& [number, ttys] : interfaces) {
-            const wtext function_key = model + interface_suffix(number);
-            if (ttys.size() == 1) {
-                add_instance(usb, device, function_key, instance, ports_class_guid, ttys.front(), serialcomm, unready);
-                continue;
-            }
-            for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
-                add_instance(usb, device, function_key, instance + u'&' + from_utf8(std::to_string(port)),
-                             ports_class_guid, tty, serialcomm, unready);
-        }
-    }
-    if (bus >= 0) ::close(bus);
+    std::vector<view_node> nodes = view_nodes(*image, root, devices);
     ::close(root);
+
+    // The ports that exist now, named in SERIALCOMM as \Device\TTY.
+    std::vector<image_value> present;
+    for (const view_node& node : nodes)
+        if (!node.tty.empty() && !unready.count(std::string(node.tty)))
+            present.push_back({keep_text(*image, u"\\Device\\", node.tty), REG_SZ, string_data(*image, node.port)});
+
+    // The nodes in the registry's order: by key (whose names, VID_vvvv&PID_pppp
+    // and its functions' &MI_nn, order as their numbers do), then instance.
+    std::vector<const view_node*> order;
+    order.reserve(nodes.size());
+    for (const view_node& node : nodes) order.push_back(&node);
+    std::sort(order.begin(), order.end(), [](const view_node* a, const view_node* b) {
+        const auto key = [](const view_node* n) { return std::tuple(n->vid, n->pid, n->interface); };
+        if (key(a) != key(b)) return key(a) < key(b);
+        const int names = name_order(a->instance, b->instance);
+        return names ? names < 0 : made_before(*a, *b);
+    });
+    // Like-named nodes of one key become one instance.
+    const auto same_key = [](const view_node& a, const view_node& b) {
+        return a.vid == b.vid && a.pid == b.pid && a.interface == b.interface;
+    };
+    std::vector<std::pair<std::size_t, std::size_t>> instances;  // ranges of nodes
+    std::size_t keys = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const bool new_key = i == 0 || !same_key(*order[i - 1], *order[i]);
+        keys += new_key;
+        if (new_key || !name_equal()(order[i - 1]->instance, order[i]->instance))
+            instances.emplace_back(i, i + 1);
+        else
+            instances.back().second = i + 1;
+    }
+    const auto usb_keys = image_array<image_key>(*image, keys);
+    const auto instance_keys = image_array<image_key>(*image, instances.size());
+    std::size_t key = 0;
+    for (std::size_t i = 0; i < instances.size(); ++i) {
+        const auto [first, end] = instances[i];
+        const view_node& node = *order[first];
+        if (i > 0 && !same_key(*order[instances[i - 1].first], node)) ++key;
+        if (usb_keys[key].name.empty()) {
+            wtext name = model_key(node.vid, node.pid);
+            if (node.interface >= 0) name += interface_suffix(static_cast<unsigned>(node.interface));
+            usb_keys[key].name = keep_text(*image, name);
+            usb_keys[key].children = instance_keys.subspan(i, 0);
+        }
+        usb_keys[key].children = {usb_keys[key].children.data(), usb_keys[key].children.size() + 1};
+        // The values of all, a later node's in place of an earlier's.
+        node_values made;
+        std::span<const image_value> values(made.data(), values_of(*image, node, made));
+        std::vector<image_value> merged;
+        wview port = node.port;
+        if (end - first > 1) merged.assign(values.begin(), values.end());
+        for (std::size_t n = first + 1; n < end; ++n) {
+            const std::size_t count = values_of(*image, *order[n], made);
+            for (const image_value& value : std::span(made).first(count)) {
+                auto same = std::find_if(merged.begin(), merged.end(),
+                                         [&](const image_value& v) { return name_equal()(v.name, value.name); });
+                if (same == merged.end()) merged.push_back(value);
+                else same->data = value.data, same->type = value.type;
+            }
+            if (!order[n]->tty.empty()) port = order[n]->port;
+            values = merged;
+        }
+        image_key& instance = instance_keys[i];
+        instance.name = node.instance;
+        const auto kept = image_array<image_value>(*image, values.size());
+        std::copy(values.begin(), values.end(), kept.begin());
+        instance.values = kept;
+        if (port.empty()) continue;
+        image_key& parameters = only_child(*image, instance, u"Device Parameters");
+        const auto port_name = image_array<image_value>(*image, 1);
+        port_name[0] = {u"PortName", REG_SZ, string_data(*image, port)};
+        parameters.values = port_name;
+    }
+
+    const auto top = image_array<image_key>(*image, 2);
+    top[0].name = u"HARDWARE";
+    top[1].name = u"SYSTEM";
+    image->hklm.children = top;
+    image_key& serialcomm = only_child(*image, only_child(*image, top[0], u"DEVICEMAP"), u"SERIALCOMM");
+    const auto ports = image_array<image_value>(*image, present.size());
+    std::copy(present.begin(), present.end(), ports.begin());
+    serialcomm.values = ports;
+    image_key& usb = only_child(*image, only_child(*image, only_child(*image, top[1], u"CurrentControlSet"), u"Enum"),
+                                u"USB");
+    usb.children = usb_keys;
+    return image;
 }

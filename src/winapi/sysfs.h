@@ -1,14 +1,14 @@
 // The registry view of the USB devices the Linux kernel lists now.
 #pragma once
 
-#include "winapi/store.h"
+#include "winapi/image.h"
 
 #include <string>
 
-// Fills `hklm` with SYSTEM\CurrentControlSet\Enum\USB for the USB devices
+// A registry holding SYSTEM\CurrentControlSet\Enum\USB for the USB devices
 // under `root` (a sysfs tree) and HARDWARE\DEVICEMAP\SERIALCOMM for their
-// serial ports. A root that cannot be read gives a tree without the USB key.
-void build_sysfs_view(const std::string& root, reg_key& hklm);
+// serial ports. A root that cannot be read gives one without the USB key.
+std::unique_ptr<reg_image> sysfs_image(const std::string& root);
 
 // From now on the view also carries each device's product (DeviceDesc),
 // maker (Mfg) and serial number (SerialNumber, empty for none).

@@ -11,16 +11,11 @@ namespace {
 
 thread_local DWORD last_error = 0;
 
-using child_iterator = decltype(reg_key::children)::iterator;
-
 struct open_key {
-    reg_key* key;  // null while the slot is free
+    const image_key* key;  // null while the slot is free
     REGSAM access;
-    // Where the last enumeration stopped, so that walking indexes 0, 1, 2...
-    // costs constant time per subkey, and opening the subkey just named
-    // needs no search.
+    // The subkey last enumerated, plus one: opening it needs no search.
     DWORD next_index;
-    child_iterator next;
 };
 
 using port_set = std::unordered_set<wtext, name_hash, name_equal>;
@@ -63,21 +58,21 @@ struct handle_table {
 };
 
 struct registry_state {
-    std::unique_ptr<reg_tree> tree;
+    std::unique_ptr<reg_image> tree;
     open_key root;                   // HKEY_LOCAL_MACHINE
     port_set ports;  // the ports that exist now
     handle_table handles;
 };
 
 // Follows a backslash-separated path; a trailing backslash is ignored.
-LSTATUS find_path(reg_key* key, wview path, reg_key*& found) {
+LSTATUS find_path(const image_key* key, wview path, const image_key*& found) {
     constexpr LSTATUS bad_pathname = 161;
     if (!path.empty() && path.front() == u'\\') return bad_pathname;
     while (!path.empty()) {
         const std::size_t slash = path.find(u'\\');
         const wview name = path.substr(0, slash);
         if (name.empty()) return bad_pathname;
-        key = find_child(*key, name);
+        key = find_subkey(*key, name);
         if (!key) return ERROR_FILE_NOT_FOUND;
         path = slash == wview::npos ? wview() : path.substr(slash + 1);
     }
@@ -86,12 +81,12 @@ LSTATUS find_path(reg_key* key, wview path, reg_key*& found) {
 }
 
 // The data of the SERIALCOMM values, which name the ports that exist now.
-port_set serialcomm_ports(reg_key& hklm) {
+port_set serialcomm_ports(const image_key& hklm) {
     port_set names;
-    reg_key* map = nullptr;
+    const image_key* map = nullptr;
     if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
     names.reserve(map->values.size());
-    for (const auto& [name, value] : map->values) {
+    for (const image_value& value : map->values) {
         if (value.type != REG_SZ) continue;
         // The name ends at the first terminator.
         std::size_t size = 0;
@@ -154,11 +149,11 @@ constexpr system_text system_texts[] = {
 
 }  // namespace
 
-void replace_registry(std::unique_ptr<reg_tree> tree) {
+void replace_registry(std::unique_ptr<reg_image> tree) {
     registry_state& st = raw_state();
     st.handles.clear();
     st.tree = std::move(tree);
-    st.root = open_key{&st.tree->hklm, KEY_READ, 0, st.tree->hklm.children.begin()};
+    st.root = open_key{&st.tree->hklm, KEY_READ, 0};
     st.ports = serialcomm_ports(st.tree->hklm);
 }
 
@@ -172,14 +167,15 @@ void forget_registry() {
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     open_key* parent = resolve(hKey);
     if (!parent || !phkResult) return ERROR_INVALID_HANDLE;
-    reg_key* found = nullptr;
+    const image_key* found = nullptr;
     const wview path = lpSubKey ? wview(lpSubKey) : wview();
-    if (parent->next_index && path == std::prev(parent->next)->first) {
-        found = std::prev(parent->next)->second.get();
+    const image_key* last = parent->next_index ? &parent->key->children[parent->next_index - 1] : nullptr;
+    if (last && path == last->name) {
+        found = last;
     } else if (const LSTATUS status = find_path(parent->key, path, found); status != ERROR_SUCCESS) {
         return status;
     }
-    *phkResult = state().handles.open(open_key{found, samDesired, 0, found->children.begin()});
+    *phkResult = state().handles.open(open_key{found, samDesired, 0});
     return ERROR_SUCCESS;
 }
 
@@ -188,17 +184,13 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
     if (!key) return ERROR_INVALID_HANDLE;
     if (!(key->access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
-    auto& children = key->key->children;
+    const auto children = key->key->children;
     if (dwIndex >= children.size()) return ERROR_NO_MORE_ITEMS;
-    if (dwIndex != key->next_index) {
-        key->next = children.begin();
-        std::advance(key->next, dwIndex);
-    }
-    const reg_name& name = key->next->first;
+    const wview name = children[dwIndex].name;
     if (name.size() + 1 > *lpcchName) return ERROR_MORE_DATA;
-    std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+    std::memcpy(lpName, name.data(), name.size() * sizeof(WCHAR));
+    lpName[name.size()] = 0;
     *lpcchName = static_cast<DWORD>(name.size());
-    ++key->next;
     key->next_index = dwIndex + 1;
     return ERROR_SUCCESS;
 }
@@ -208,9 +200,9 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
     if (!key) return ERROR_INVALID_HANDLE;
     if (!(key->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-    const auto it = key->key->values.find(wview(lpValueName ? lpValueName : TEXT("")));
-    if (it == key->key->values.end()) return ERROR_FILE_NOT_FOUND;
-    const reg_value& value = it->second;
+    const image_value* found = find_value(*key->key, wview(lpValueName ? lpValueName : TEXT("")));
+    if (!found) return ERROR_FILE_NOT_FOUND;
+    const image_value& value = *found;
     if (lpType) *lpType = value.type;
     const auto size = static_cast<DWORD>(value.data.size());
     if (lpData && size > *lpcbData) {
