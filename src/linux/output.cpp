@@ -2,6 +2,7 @@
 #include "registry/platform.h"
 #include "report/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,9 +29,18 @@ bool failed() {
 }  // namespace
 
 bool write_text(out_stream stream, const WCHAR* text, std::size_t count) {
-    const std::string bytes = to_utf8(wview(text, count));
+    // A short ASCII text, as most lines are, is narrowed in place.
+    char narrow[512];
+    std::string bytes;
+    std::string_view out;
+    if (count <= sizeof narrow && std::all_of(text, text + count, [](WCHAR c) { return c < 0x80; })) {
+        std::copy(text, text + count, narrow);
+        out = std::string_view(narrow, count);
+    } else {
+        out = bytes = to_utf8(wview(text, count));
+    }
     std::FILE* file = stream == out_stream::standard_error ? stderr : stdout;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) return failed();
+    if (std::fwrite(out.data(), 1, out.size(), file) != out.size()) return failed();
     if (stream == out_stream::standard_error && std::fflush(stderr) != 0) return failed();
     return true;
 }

@@ -12,6 +12,7 @@ held_run* holding = nullptr;
 wtext format_text(const WCHAR* format, std::va_list args) {
     static const WCHAR null_text[] = TEXT("(null)");
     wtext out;
+    out.reserve(80);
     for (const WCHAR* p = format; *p; ++p) {
         if (*p != u'%') {
             out += *p;

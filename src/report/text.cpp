@@ -121,11 +121,19 @@ std::string to_utf8(wview text) {
     return out;
 }
 
+void append_utf16le(wtext& out, std::string_view bytes) {
+    const std::size_t start = out.size();
+    out.resize(start + bytes.size() / 2);
+    for (std::size_t k = start; k < out.size(); ++k) {
+        const std::size_t at = 2 * (k - start);
+        out[k] = static_cast<WCHAR>(static_cast<unsigned char>(bytes[at]) |
+                                    static_cast<unsigned char>(bytes[at + 1]) << 8);
+    }
+}
+
 wtext from_utf16le(std::string_view bytes) {
-    wtext out(bytes.size() / 2, 0);
-    for (std::size_t k = 0; k < out.size(); ++k)
-        out[k] = static_cast<WCHAR>(static_cast<unsigned char>(bytes[2 * k]) |
-                                    static_cast<unsigned char>(bytes[2 * k + 1]) << 8);
+    wtext out;
+    append_utf16le(out, bytes);
     return out;
 }
 

@@ -49,6 +49,7 @@ std::string to_utf8(wview text);
 
 // UTF-16LE bytes to UTF-16 units; an odd last byte is dropped.
 wtext from_utf16le(std::string_view bytes);
+void append_utf16le(wtext& out, std::string_view bytes);
 
 // UTF-8 to UTF-16; each byte that does not start a valid sequence becomes
 // U+FFFD, and `valid`, when given, is cleared.

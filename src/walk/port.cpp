@@ -75,6 +75,7 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
 void show_found(const scan_ctx& ctx, const found_port& found) {
     if (!located_at(ctx, found.port_key, found.device_key)) return;
     wtext line;
+    line.reserve(found.vid.size() + found.pid_field.size() + found.instance.size() + found.port.size() + 3);
     if (!ctx.vid) line.append(found.vid).append(1, u' ').append(found.pid_field).append(1, u' ');
     if (!ctx.serial) line.append(found.instance).append(1, u' ');
     line.append(found.port);

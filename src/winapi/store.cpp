@@ -6,6 +6,7 @@
 #include <iterator>
 
 WCHAR fold_char(WCHAR c) {
+    if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c;
     const bool ascii = c >= u'a' && c <= u'z';
     const bool latin1 = c >= 0xE0 && c <= 0xFE && c != 0xF7;
     const bool greek = c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2;

@@ -11,6 +11,7 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -40,7 +41,11 @@ struct usb_device {
     std::string serial;
     std::vector<tty_port> ports;
     bool by_serial = false;  // whether its instance is named after its serial
-    std::optional<std::string> product, manufacturer;  // read only when asked
+    // Read only when asked.
+    struct texts {
+        std::optional<std::string> product, manufacturer;
+    };
+    std::unique_ptr<texts> described;
 };
 
 // The attached devices, in the order they were listed.
@@ -100,12 +105,17 @@ std::optional<unsigned> number_attr(int dir, const std::string& path, unsigned b
     return text ? parse_number(*text, base, max) : std::nullopt;
 }
 
-// The target of a symbolic link, or none.
+// The target of a symbolic link, in `buffer`; none when it is not one.
+std::optional<std::string_view> link_target(int dir, const char* path, std::span<char> buffer) {
+    const ssize_t got = ::readlinkat(dir, path, buffer.data(), buffer.size());
+    if (got <= 0 || static_cast<std::size_t>(got) >= buffer.size()) return std::nullopt;
+    return std::string_view(buffer.data(), static_cast<std::size_t>(got));
+}
+
 std::optional<std::string> link_target(int dir, const std::string& path) {
     char buffer[4096];
-    const ssize_t got = ::readlinkat(dir, path.c_str(), buffer, sizeof buffer);
-    if (got <= 0 || static_cast<std::size_t>(got) >= sizeof buffer) return std::nullopt;
-    return std::string(buffer, static_cast<std::size_t>(got));
+    const auto target = link_target(dir, path.c_str(), buffer);
+    return target ? std::optional<std::string>(*target) : std::nullopt;
 }
 
 std::string last_component(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -175,8 +185,8 @@ bool read_device(int devices, std::string_view name, usb_device& device) {
     device.serial = read_attr(devices, attr_path(path, name, "serial"), buffer).value_or("");
     if (describing) {
         const std::string dir(name);
-        device.product = read_attr(devices, dir + "/product");
-        device.manufacturer = read_attr(devices, dir + "/manufacturer");
+        device.described = std::make_unique<usb_device::texts>(
+            usb_device::texts{read_attr(devices, dir + "/product"), read_attr(devices, dir + "/manufacturer")});
     }
     device.sys_name = name;
     return true;
@@ -286,7 +296,8 @@ void attach_ttys(int root, const std::string& root_path, device_list& devices) {
     for (usb_device& device : devices) by_name.emplace(device.sys_name, &device);
     for_each_entry(dir, [&](std::string_view tty) {
         const std::string name(tty);
-        const auto target = link_target(dir, name);
+        char buffer[4096];
+        const auto target = link_target(dir, name.c_str(), buffer);
         auto place = target ? kernel_form(*target, tty) : std::nullopt;
         if (!place) place = followed_form(root_path + "/class/tty/" + name);
         if (!place) return;
@@ -396,8 +407,8 @@ std::size_t values_of(reg_image& image, const view_node& node, node_values& valu
     if (describing) {
         // As Windows keeps them, and the kernel's serial number (empty for
         // none), which the instance name does not always show.
-        if (device.product) add(u"DeviceDesc", keep_text(image, {}, *device.product));
-        if (device.manufacturer) add(u"Mfg", keep_text(image, {}, *device.manufacturer));
+        if (const auto& product = device.described->product) add(u"DeviceDesc", keep_text(image, {}, *product));
+        if (const auto& maker = device.described->manufacturer) add(u"Mfg", keep_text(image, {}, *maker));
         add(u"SerialNumber", keep_text(image, {}, device.serial));
     }
     if (describing || locating) add(u"LocationInformation", keep_text(image, {}, device.sys_name));

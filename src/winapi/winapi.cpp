@@ -18,7 +18,12 @@ struct open_key {
     DWORD next_index;
 };
 
-using port_set = std::unordered_set<wtext, name_hash, name_equal>;
+// The ports that exist now: their names, one after another, and a view of
+// each.
+struct port_set {
+    wtext names;
+    std::unordered_set<wview, name_hash, name_equal> views;
+};
 
 // Open keys live in numbered slots, a closed one's slot reused; a handle
 // is its slot's number plus one, times four, as Windows' handles are
@@ -81,19 +86,27 @@ LSTATUS find_path(const image_key* key, wview path, const image_key*& found) {
 }
 
 // The data of the SERIALCOMM values, which name the ports that exist now.
-port_set serialcomm_ports(const image_key& hklm) {
-    port_set names;
+void find_serialcomm_ports(const image_key& hklm, port_set& ports) {
+    ports = {};
     const image_key* map = nullptr;
-    if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return names;
-    names.reserve(map->values.size());
-    for (const image_value& value : map->values) {
-        if (value.type != REG_SZ) continue;
-        // The name ends at the first terminator.
+    if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return;
+    // Each name ends at its data's first terminator.
+    const auto bytes_of = [](const image_value& value) {
         std::size_t size = 0;
         while (size + 1 < value.data.size() && (value.data[size] || value.data[size + 1])) size += 2;
-        names.insert(from_utf16le(std::string_view(reinterpret_cast<const char*>(value.data.data()), size)));
+        return std::string_view(reinterpret_cast<const char*>(value.data.data()), size);
+    };
+    std::size_t total = 0;
+    for (const image_value& value : map->values) total += value.type == REG_SZ ? bytes_of(value).size() / 2 : 0;
+    // Reserved whole, so that no view moves.
+    ports.names.reserve(total);
+    ports.views.reserve(map->values.size());
+    for (const image_value& value : map->values) {
+        if (value.type != REG_SZ) continue;
+        const std::size_t start = ports.names.size();
+        append_utf16le(ports.names, bytes_of(value));
+        ports.views.insert(wview(ports.names).substr(start));
     }
-    return names;
 }
 
 // Handles left open at exit stay reachable, as the process end releases
@@ -154,14 +167,14 @@ void replace_registry(std::unique_ptr<reg_image> tree) {
     st.handles.clear();
     st.tree = std::move(tree);
     st.root = open_key{&st.tree->hklm, KEY_READ, 0};
-    st.ports = serialcomm_ports(st.tree->hklm);
+    find_serialcomm_ports(st.tree->hklm, st.ports);
 }
 
 void forget_registry() {
     registry_state& st = raw_state();
     st.handles.clear();
     st.tree.reset();
-    st.ports.clear();
+    st.ports = {};
 }
 
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
@@ -229,7 +242,7 @@ BOOL GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize
         last_error = ERROR_INSUFFICIENT_BUFFER;
         return 0;
     }
-    if (!state().ports.count(wview(lpszName))) {
+    if (!state().ports.views.count(wview(lpszName))) {
         last_error = ERROR_INVALID_PARAMETER;
         return 0;
     }
