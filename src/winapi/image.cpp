@@ -6,7 +6,7 @@
 
 namespace {
 
-// The image of `key` in `out`; names and data stay in the tree.
+// The image of `key` in `out`; names stay in the tree.
 void image_into(reg_image& image, const reg_key& key, image_key& out) {
     const auto children = image_array<image_key>(image, key.children.size());
     std::size_t i = 0;
@@ -15,11 +15,8 @@ void image_into(reg_image& image, const reg_key& key, image_key& out) {
         image_into(image, *child, children[i]);
         ++i;
     }
-    const auto values = image_array<image_value>(image, key.values.size());
-    i = 0;
-    for (const auto& [name, value] : key.values) values[i++] = image_value{name, value.type, value.data};
     out.children = children;
-    out.values = values;
+    out.source = &key;
 }
 
 }  // namespace
@@ -37,10 +34,22 @@ const image_key* find_subkey(const image_key& key, wview name) {
     return it != key.children.end() && !name_less()(name, it->name) ? &*it : nullptr;
 }
 
-const image_value* find_value(const image_key& key, wview name) {
+std::optional<image_value> find_value(const image_key& key, wview name) {
+    if (key.source) {
+        const auto it = key.source->values.find(name);
+        if (it == key.source->values.end()) return std::nullopt;
+        return image_value{it->first, it->second.type, it->second.data};
+    }
     for (const image_value& value : key.values)
-        if (name_equal()(value.name, name)) return &value;
-    return nullptr;
+        if (name_equal()(value.name, name)) return value;
+    return std::nullopt;
+}
+
+std::vector<image_value> values_of(const image_key& key) {
+    if (!key.source) return {key.values.begin(), key.values.end()};
+    std::vector<image_value> values;
+    for (const auto& [name, value] : key.source->values) values.push_back({name, value.type, value.data});
+    return values;
 }
 
 wview keep_text(reg_image& image, wview prefix, std::string_view text) {

@@ -1,14 +1,17 @@
 // The registry as the Linux stand-in's calls serve it: read-only once made,
 // each key's subkeys in one sorted array, so that enumerating is indexing
 // and opening is a binary search. An export is read into a tree (store.h)
-// and then imaged; the sysfs view is imaged directly.
+// and then its keys are imaged, their values read from the tree; the sysfs
+// view is imaged directly, values and all.
 #pragma once
 
 #include "winapi/store.h"
 
 #include <memory>
+#include <optional>
 #include <memory_resource>
 #include <span>
+#include <vector>
 
 // Names and data are views into the image's arena, its source tree or
 // static text.
@@ -22,6 +25,7 @@ struct image_key {
     wview name;
     std::span<const image_key> children;  // sorted as name_less orders names
     std::span<const image_value> values;  // in the order written; keys hold few
+    const reg_key* source = nullptr;      // an export's key, which holds its values
 };
 
 struct reg_image {
@@ -36,8 +40,11 @@ std::unique_ptr<reg_image> image_of(std::unique_ptr<reg_tree> tree);
 // The subkey of `key` called `name` (without regard to case), or null.
 const image_key* find_subkey(const image_key& key, wview name);
 
-// The value of `key` called `name` (without regard to case), or null.
-const image_value* find_value(const image_key& key, wview name);
+// The value of `key` called `name` (without regard to case), or none.
+std::optional<image_value> find_value(const image_key& key, wview name);
+
+// Every value of `key`.
+std::vector<image_value> values_of(const image_key& key);
 
 // `count` default-made objects in `image`'s arena.
 template <typename T>

@@ -96,12 +96,13 @@ void find_serialcomm_ports(const image_key& hklm, port_set& ports) {
         while (size + 1 < value.data.size() && (value.data[size] || value.data[size + 1])) size += 2;
         return std::string_view(reinterpret_cast<const char*>(value.data.data()), size);
     };
+    const std::vector<image_value> values = values_of(*map);
     std::size_t total = 0;
-    for (const image_value& value : map->values) total += value.type == REG_SZ ? bytes_of(value).size() / 2 : 0;
+    for (const image_value& value : values) total += value.type == REG_SZ ? bytes_of(value).size() / 2 : 0;
     // Reserved whole, so that no view moves.
     ports.names.reserve(total);
-    ports.views.reserve(map->values.size());
-    for (const image_value& value : map->values) {
+    ports.views.reserve(values.size());
+    for (const image_value& value : values) {
         if (value.type != REG_SZ) continue;
         const std::size_t start = ports.names.size();
         append_utf16le(ports.names, bytes_of(value));
@@ -213,7 +214,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
     if (!key) return ERROR_INVALID_HANDLE;
     if (!(key->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-    const image_value* found = find_value(*key->key, wview(lpValueName ? lpValueName : TEXT("")));
+    const std::optional<image_value> found = find_value(*key->key, wview(lpValueName ? lpValueName : TEXT("")));
     if (!found) return ERROR_FILE_NOT_FOUND;
     const image_value& value = *found;
     if (lpType) *lpType = value.type;
