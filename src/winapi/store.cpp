@@ -102,8 +102,3 @@ reg_bytes string_bytes(wview text) {
     return data;
 }
 
-void set_string(reg_key& key, wview name, wview text) {
-    reg_value& value = value_of(key, name);
-    value.type = REG_SZ;
-    put_string(value.data, text);
-}

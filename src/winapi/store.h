@@ -95,5 +95,3 @@ void set_value(reg_key& key, wview name, reg_value value);
 // The data of a REG_SZ value: `text` and its terminator, UTF-16LE.
 reg_bytes string_bytes(wview text);
 
-// Stores a REG_SZ value holding `text` and its terminator.
-void set_string(reg_key& key, wview name, wview text);

@@ -1,9 +1,11 @@
 // The registry-export reader: its grammar, one row per construct, and its
 // refusals, each with the line it names.
+#include "winapi/image.h"
 #include "winapi/regexport.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -159,6 +161,25 @@ TEST(ExportTree, DeletionsAndOrder) {
     // Sorted by upper-cased name, as Windows enumerates: '_' after the letters.
     EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"_c"}));
     EXPECT_TRUE(find_child(*k, u"A")->values.empty());
+}
+
+TEST(ExportTree, ImageEnumeratesInOrderAndFindsWithoutCase) {
+    auto tree = std::make_unique<reg_tree>();
+    ASSERT_FALSE(read_export(header + "[HKLM\\K\\b]\r\n[HKLM\\K\\_c]\r\n[HKLM\\K\\A]\r\n\"X\"=\"1\"\r\n", tree->hklm));
+    const auto image = image_of(std::move(tree));
+    const image_key* k = find_subkey(image->hklm, u"k");
+    ASSERT_NE(k, nullptr);
+    std::vector<std::u16string> names;
+    for (const image_key& child : k->children) names.emplace_back(child.name);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"_c"}));
+    using row = std::pair<const char16_t*, const char16_t*>;  // asked, found
+    for (const auto& [asked, found] : {row{u"a", u"A"}, row{u"B", u"b"}, row{u"_C", u"_c"}, row{u"c", nullptr}}) {
+        const image_key* child = find_subkey(*k, asked);
+        EXPECT_EQ(child ? std::u16string(child->name) : u"-", found ? found : u"-");
+    }
+    const auto value = find_value(*find_subkey(*k, u"a"), u"x");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(std::vector<BYTE>(value->data.begin(), value->data.end()), bytes({'1', 0, 0, 0}));
 }
 
 TEST(ExportTree, SectionsMeetTheSameKeysWhateverTheirOrderAndCase) {
