@@ -471,6 +471,79 @@ image_key& only_child(reg_image& image, image_key& parent, wview name) {
     return child[0];
 }
 
+// The instance key of like-named nodes, `group`, in `instance`: its name
+// the first's, its values and port the later's where both have one.
+void image_instance(reg_image& image, std::span<const view_node* const> group, image_key& instance) {
+    node_values made;
+    std::span<const image_value> values(made.data(), values_of(image, *group.front(), made));
+    std::vector<image_value> merged;
+    wview port = group.front()->port;
+    if (group.size() > 1) merged.assign(values.begin(), values.end());
+    for (const view_node* later : group.subspan(1)) {
+        const std::size_t count = values_of(image, *later, made);
+        for (const image_value& value : std::span(made).first(count)) {
+            auto same = std::find_if(merged.begin(), merged.end(),
+                                     [&](const image_value& v) { return name_equal()(v.name, value.name); });
+            if (same == merged.end()) merged.push_back(value);
+            else same->data = value.data, same->type = value.type;
+        }
+        if (!later->tty.empty()) port = later->port;
+        values = merged;
+    }
+    instance.name = group.front()->instance;
+    const auto kept = image_array<image_value>(image, values.size());
+    std::copy(values.begin(), values.end(), kept.begin());
+    instance.values = kept;
+    if (port.empty()) return;
+    image_key& parameters = only_child(image, instance, u"Device Parameters");
+    const auto port_name = image_array<image_value>(image, 1);
+    port_name[0] = {u"PortName", REG_SZ, string_data(image, port)};
+    parameters.values = port_name;
+}
+
+// The subkeys of Enum\USB, every node under its key.
+std::span<const image_key> usb_subkeys(reg_image& image, const std::vector<view_node>& nodes) {
+    // The nodes in the registry's order: by key (whose names, VID_vvvv&PID_pppp
+    // and its functions' &MI_nn, order as their numbers do), then instance.
+    std::vector<const view_node*> order;
+    order.reserve(nodes.size());
+    for (const view_node& node : nodes) order.push_back(&node);
+    const auto key_of = [](const view_node* n) { return std::tuple(n->vid, n->pid, n->interface); };
+    std::sort(order.begin(), order.end(), [&](const view_node* a, const view_node* b) {
+        if (key_of(a) != key_of(b)) return key_of(a) < key_of(b);
+        const int names = name_order(a->instance, b->instance);
+        return names ? names < 0 : made_before(*a, *b);
+    });
+    // Like-named nodes of one key become one instance: the ranges of each.
+    std::vector<std::pair<std::size_t, std::size_t>> instances;
+    std::size_t keys = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const bool new_key = i == 0 || key_of(order[i - 1]) != key_of(order[i]);
+        keys += new_key;
+        if (new_key || !name_equal()(order[i - 1]->instance, order[i]->instance))
+            instances.emplace_back(i, i + 1);
+        else
+            instances.back().second = i + 1;
+    }
+    const auto usb_keys = image_array<image_key>(image, keys);
+    const auto instance_keys = image_array<image_key>(image, instances.size());
+    std::size_t key = 0;
+    for (std::size_t i = 0; i < instances.size(); ++i) {
+        const auto [first, end] = instances[i];
+        const view_node& node = *order[first];
+        if (i > 0 && key_of(order[instances[i - 1].first]) != key_of(&node)) ++key;
+        if (usb_keys[key].name.empty()) {
+            wtext name = model_key(node.vid, node.pid);
+            if (node.interface >= 0) name += interface_suffix(static_cast<unsigned>(node.interface));
+            usb_keys[key].name = keep_text(image, name);
+            usb_keys[key].children = instance_keys.subspan(i, 0);
+        }
+        usb_keys[key].children = {usb_keys[key].children.data(), usb_keys[key].children.size() + 1};
+        image_instance(image, std::span(order).subspan(first, end - first), instance_keys[i]);
+    }
+    return usb_keys;
+}
+
 }  // namespace
 
 void describe_sysfs_devices() { describing = true; }
@@ -496,73 +569,7 @@ std::unique_ptr<reg_image> sysfs_image(const std::string& root_path) {
         if (!node.tty.empty() && !unready.count(std::string(node.tty)))
             present.push_back({keep_text(*image, u"\\Device\\", node.tty), REG_SZ, string_data(*image, node.port)});
 
-    // The nodes in the registry's order: by key (whose names, VID_vvvv&PID_pppp
-    // and its functions' &MI_nn, order as their numbers do), then instance.
-    std::vector<const view_node*> order;
-    order.reserve(nodes.size());
-    for (const view_node& node : nodes) order.push_back(&node);
-    std::sort(order.begin(), order.end(), [](const view_node* a, const view_node* b) {
-        const auto key = [](const view_node* n) { return std::tuple(n->vid, n->pid, n->interface); };
-        if (key(a) != key(b)) return key(a) < key(b);
-        const int names = name_order(a->instance, b->instance);
-        return names ? names < 0 : made_before(*a, *b);
-    });
-    // Like-named nodes of one key become one instance.
-    const auto same_key = [](const view_node& a, const view_node& b) {
-        return a.vid == b.vid && a.pid == b.pid && a.interface == b.interface;
-    };
-    std::vector<std::pair<std::size_t, std::size_t>> instances;  // ranges of nodes
-    std::size_t keys = 0;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        const bool new_key = i == 0 || !same_key(*order[i - 1], *order[i]);
-        keys += new_key;
-        if (new_key || !name_equal()(order[i - 1]->instance, order[i]->instance))
-            instances.emplace_back(i, i + 1);
-        else
-            instances.back().second = i + 1;
-    }
-    const auto usb_keys = image_array<image_key>(*image, keys);
-    const auto instance_keys = image_array<image_key>(*image, instances.size());
-    std::size_t key = 0;
-    for (std::size_t i = 0; i < instances.size(); ++i) {
-        const auto [first, end] = instances[i];
-        const view_node& node = *order[first];
-        if (i > 0 && !same_key(*order[instances[i - 1].first], node)) ++key;
-        if (usb_keys[key].name.empty()) {
-            wtext name = model_key(node.vid, node.pid);
-            if (node.interface >= 0) name += interface_suffix(static_cast<unsigned>(node.interface));
-            usb_keys[key].name = keep_text(*image, name);
-            usb_keys[key].children = instance_keys.subspan(i, 0);
-        }
-        usb_keys[key].children = {usb_keys[key].children.data(), usb_keys[key].children.size() + 1};
-        // The values of all, a later node's in place of an earlier's.
-        node_values made;
-        std::span<const image_value> values(made.data(), values_of(*image, node, made));
-        std::vector<image_value> merged;
-        wview port = node.port;
-        if (end - first > 1) merged.assign(values.begin(), values.end());
-        for (std::size_t n = first + 1; n < end; ++n) {
-            const std::size_t count = values_of(*image, *order[n], made);
-            for (const image_value& value : std::span(made).first(count)) {
-                auto same = std::find_if(merged.begin(), merged.end(),
-                                         [&](const image_value& v) { return name_equal()(v.name, value.name); });
-                if (same == merged.end()) merged.push_back(value);
-                else same->data = value.data, same->type = value.type;
-            }
-            if (!order[n]->tty.empty()) port = order[n]->port;
-            values = merged;
-        }
-        image_key& instance = instance_keys[i];
-        instance.name = node.instance;
-        const auto kept = image_array<image_value>(*image, values.size());
-        std::copy(values.begin(), values.end(), kept.begin());
-        instance.values = kept;
-        if (port.empty()) continue;
-        image_key& parameters = only_child(*image, instance, u"Device Parameters");
-        const auto port_name = image_array<image_value>(*image, 1);
-        port_name[0] = {u"PortName", REG_SZ, string_data(*image, port)};
-        parameters.values = port_name;
-    }
+    const auto usb_keys = usb_subkeys(*image, nodes);
 
     const auto top = image_array<image_key>(*image, 2);
     top[0].name = u"HARDWARE";
