@@ -1,4 +1,5 @@
-// The in-memory registry tree behind the Linux stand-in.
+// The registry tree an export is read into, before the stand-in's calls
+// serve its image (image.h).
 #pragma once
 
 #include "report/text.h"

@@ -2,8 +2,8 @@
 // with the same access rights, status codes and sizes.
 //
 // Text is UTF-16 (WCHAR is char16_t), as on Windows. The registry is an
-// in-memory tree loaded once, on the first open under HKEY_LOCAL_MACHINE,
-// from the export file named by PORTSIFT_REGISTRY, or else built from the
+// in-memory image loaded once, on the first open under HKEY_LOCAL_MACHINE,
+// from the export file named by PORTSIFT_REGISTRY, or else made from the
 // USB devices the kernel lists under the sysfs root (PORTSIFT_SYSFS or /sys).
 // Nothing here writes to the registry source or to any file.
 #pragma once
