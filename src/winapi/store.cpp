@@ -6,12 +6,12 @@
 #include <iterator>
 
 WCHAR fold_char(WCHAR c) {
+    // ASCII first: nearly every name is.
     if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c;
-    const bool ascii = c >= u'a' && c <= u'z';
     const bool latin1 = c >= 0xE0 && c <= 0xFE && c != 0xF7;
     const bool greek = c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2;
     const bool cyrillic = c >= 0x430 && c <= 0x44F;
-    if (ascii || latin1 || greek || cyrillic) return static_cast<WCHAR>(c - 0x20);
+    if (latin1 || greek || cyrillic) return static_cast<WCHAR>(c - 0x20);
     if (c >= 0x450 && c <= 0x45F) return static_cast<WCHAR>(c - 0x50);
     return c;
 }
@@ -52,8 +52,7 @@ namespace {
 
 // The entry of `map` called `name`, created from `make()` when missing; one
 // descent of the tree either way. Names mostly come in order (an export as
-// Windows writes it, the sysfs view sorted), so the last entry is tried
-// first.
+// Windows writes it), so the last entry is tried first.
 template <typename Map, typename Make>
 typename Map::iterator find_or_add(Map& map, wview name, Make make) {
     if (!map.empty()) {
