@@ -340,8 +340,7 @@ std::set<std::string> unready_ports(int root, const device_list& devices) {
 // the registry compares names: without regard to case); the others go by
 // their sysfs names, so that every instance name stays unique.
 void name_instances(device_list& devices) {
-    // A usable serial is ASCII, whose letters the registry folds to upper case.
-    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    const auto upper = [](char c) { return fold_char(static_cast<unsigned char>(c)); };
     const auto same = [&](const usb_device& a, const usb_device& b) {
         return a.vid == b.vid && a.pid == b.pid &&
                std::equal(a.serial.begin(), a.serial.end(), b.serial.begin(), b.serial.end(),
@@ -352,7 +351,7 @@ void name_instances(device_list& devices) {
     for (usb_device& device : devices) {
         if (!usable_serial(device.serial)) continue;
         std::uint64_t hash = (std::uint64_t{device.vid} << 16 | device.pid) * 1099511628211u;
-        for (const char c : device.serial) hash = (hash ^ static_cast<unsigned char>(upper(c))) * 1099511628211u;
+        for (const char c : device.serial) hash = (hash ^ upper(c)) * 1099511628211u;
         ids.emplace_back(hash, &device);
     }
     std::sort(ids.begin(), ids.end());
