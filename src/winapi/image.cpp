@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 namespace {
 
@@ -69,10 +68,8 @@ wview keep_text(reg_image& image, wview prefix, std::string_view text) {
 std::span<const BYTE> string_data(reg_image& image, wview text) {
     const std::size_t size = (text.size() + 1) * 2;
     if constexpr (std::endian::native == std::endian::little) return {reinterpret_cast<const BYTE*>(text.data()), size};
+    const reg_bytes bytes = string_bytes(text);
     const auto data = image_array<BYTE>(image, size);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
-        data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
-    }
+    std::copy(bytes.begin(), bytes.end(), data.begin());
     return data;
 }

@@ -487,8 +487,8 @@ void image_instance(reg_image& image, std::span<const view_node* const> group, i
             else same->data = value.data, same->type = value.type;
         }
         if (!later->tty.empty()) port = later->port;
-        values = merged;
     }
+    if (group.size() > 1) values = merged;
     instance.name = group.front()->instance;
     const auto kept = image_array<image_value>(image, values.size());
     std::copy(values.begin(), values.end(), kept.begin());

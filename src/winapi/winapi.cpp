@@ -99,9 +99,9 @@ void find_serialcomm_ports(const image_key& hklm, port_set& ports) {
     };
     const std::vector<image_value> values = values_of(*map);
     std::size_t total = 0;
-    for (const image_value& value : values) total += value.type == REG_SZ ? bytes_of(value).size() / 2 : 0;
-    // Reserved whole, and never in the text's own small buffer, so that no
-    // view moves, whatever becomes of the set.
+    for (const image_value& value : values) total += value.data.size() / 2;
+    // Reserved for all the data, and never in the text's own small buffer,
+    // so that no view moves, whatever becomes of the set.
     ports.names.reserve(std::max<std::size_t>(total, 16));
     ports.views.reserve(values.size());
     for (const image_value& value : values) {
