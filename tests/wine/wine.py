@@ -7,6 +7,7 @@ Run as `wine.py start|stop` it sets the prefix up or takes it down. Every
 Wine test first asks `require_loader`, which ends the test as skipped where
 this machine cannot run the loader at all: a kernel built without 32-bit
 support refuses the 32-bit loader with "Exec format error"."""
+import ctypes
 import errno
 import os
 import subprocess
@@ -20,9 +21,25 @@ def loader():
     return os.environ["PORTSIFT_WINE"]
 
 
+# Wine 8 now and then fails to start a program ("failed to map the shared
+# user data: c0000018", then start.exe's "ShellExecuteEx failed") when the
+# kernel's address randomization has put a mapping where Wine's shared user
+# data must go: about one start in a thousand here. Wine then runs without
+# it, as under `setarch -R`; every process started from here inherits that.
+ADDR_NO_RANDOMIZE = 0x0040000
+QUERY_PERSONALITY = 0xFFFFFFFF
+
+
+def fixed_addresses():
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.personality(libc.personality(QUERY_PERSONALITY) | ADDR_NO_RANDOMIZE) == -1:
+        raise OSError(ctypes.get_errno(), "personality(ADDR_NO_RANDOMIZE)")
+
+
 def require_loader():
     """Returns when the loader runs here; otherwise says why and ends the
     test with the skip status. Decided by running it, not by its name."""
+    fixed_addresses()
     try:
         subprocess.run([loader(), "--version"], check=False, **QUIET)
     except OSError as error:
