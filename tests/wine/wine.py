@@ -24,8 +24,8 @@ def loader():
 # Wine 8 now and then fails to start a program ("failed to map the shared
 # user data: c0000018", then start.exe's "ShellExecuteEx failed") when the
 # kernel's address randomization has put a mapping where Wine's shared user
-# data must go: about one start in 600 here. Wine then runs without
-# it, as under `setarch -R`; every process started from here inherits that.
+# data must go: about one start in 600 here. So the tests run Wine without
+# it, as `setarch -R` does; every process started from here inherits that.
 ADDR_NO_RANDOMIZE = 0x0040000
 QUERY_PERSONALITY = 0xFFFFFFFF
 
