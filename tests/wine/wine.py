@@ -32,6 +32,7 @@ QUERY_PERSONALITY = 0xFFFFFFFF
 
 def fixed_addresses():
     libc = ctypes.CDLL(None, use_errno=True)
+    libc.personality.argtypes = [ctypes.c_ulong]
     if libc.personality(libc.personality(QUERY_PERSONALITY) | ADDR_NO_RANDOMIZE) == -1:
         raise OSError(ctypes.get_errno(), "personality(ADDR_NO_RANDOMIZE)")
 
