@@ -7,6 +7,7 @@
 
 #include "winapi/store.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <memory_resource>
@@ -52,6 +53,14 @@ std::span<T> image_array(reg_image& image, std::size_t count) {
     T* items = std::pmr::polymorphic_allocator<T>(&image.arena).allocate(count);
     for (std::size_t i = 0; i < count; ++i) new (items + i) T{};
     return {items, count};
+}
+
+// A copy of `items` in `image`'s arena.
+template <typename T>
+std::span<const T> image_copy(reg_image& image, std::span<const T> items) {
+    const std::span<T> kept = image_array<T>(image, items.size());
+    std::copy(items.begin(), items.end(), kept.begin());
+    return kept;
 }
 
 // `prefix` and then UTF-8 `text`, in `image`'s arena with a terminator

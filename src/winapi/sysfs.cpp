@@ -398,7 +398,7 @@ std::string_view device_tty(const usb_device& device, std::string_view tty) {
 using node_values = std::array<image_value, 7>;
 
 // The values of `node` in `values`; their count.
-std::size_t values_of(reg_image& image, const view_node& node, node_values& values) {
+std::size_t node_values_of(reg_image& image, const view_node& node, node_values& values) {
     std::size_t count = 0;
     const auto add = [&](wview name, wview text) { values[count++] = {name, REG_SZ, string_data(image, text)}; };
     const usb_device& device = *node.device;
@@ -474,12 +474,12 @@ image_key& only_child(reg_image& image, image_key& parent, wview name) {
 // the first's, its values and port the later's where both have one.
 void image_instance(reg_image& image, std::span<const view_node* const> group, image_key& instance) {
     node_values made;
-    std::span<const image_value> values(made.data(), values_of(image, *group.front(), made));
+    std::span<const image_value> values(made.data(), node_values_of(image, *group.front(), made));
     std::vector<image_value> merged;
     wview port = group.front()->port;
     if (group.size() > 1) merged.assign(values.begin(), values.end());
     for (const view_node* later : group.subspan(1)) {
-        const std::size_t count = values_of(image, *later, made);
+        const std::size_t count = node_values_of(image, *later, made);
         for (const image_value& value : std::span(made).first(count)) {
             auto same = std::find_if(merged.begin(), merged.end(),
                                      [&](const image_value& v) { return name_equal()(v.name, value.name); });
@@ -490,9 +490,7 @@ void image_instance(reg_image& image, std::span<const view_node* const> group, i
     }
     if (group.size() > 1) values = merged;
     instance.name = group.front()->instance;
-    const auto kept = image_array<image_value>(image, values.size());
-    std::copy(values.begin(), values.end(), kept.begin());
-    instance.values = kept;
+    instance.values = image_copy(image, values);
     if (port.empty()) return;
     image_key& parameters = only_child(image, instance, u"Device Parameters");
     const auto port_name = image_array<image_value>(image, 1);
@@ -575,9 +573,7 @@ std::unique_ptr<reg_image> sysfs_image(const std::string& root_path) {
     top[1].name = u"SYSTEM";
     image->hklm.children = top;
     image_key& serialcomm = only_child(*image, only_child(*image, top[0], u"DEVICEMAP"), u"SERIALCOMM");
-    const auto ports = image_array<image_value>(*image, present.size());
-    std::copy(present.begin(), present.end(), ports.begin());
-    serialcomm.values = ports;
+    serialcomm.values = image_copy(*image, std::span<const image_value>(present));
     image_key& usb = only_child(*image, only_child(*image, only_child(*image, top[1], u"CurrentControlSet"), u"Enum"),
                                 u"USB");
     usb.children = usb_keys;
