@@ -1,12 +1,21 @@
-# Fails when a source includes a header of a layer above its own: the arrows
-# between folders go one way, from the entry down to the registry and the
-# reports. Run with -DSRC=<the src folder> at every build (see CMakeLists.txt).
-# The layers, lowest first; a folder may include its own layer and those below.
+# Fails when a source includes a header of a floor above its own: the arrows
+# between folders go one way, from the systems' entries down to the
+# contract. Run with -DSRC=<the src folder> at every build (see CMakeLists.txt).
+# The floors, lowest first; a folder may include its own floor and those below.
 set(layers
-  "registry report winapi"              # registry values, reports, the Windows calls' stand-in
-  "main walk all_ports"                 # the specified walk and the view by device beside it
-  "options look wait watch json run"    # the run modes of the options
-  "linux win32")                        # the systems: entries and platform calls
+  "sys"                           # the Windows declarations the Linux emulation serves (<windows.h>)
+  "platform"                      # the systems' contract: what each system provides
+  "text"                          # wide text: case folds, hex digits, UTF-8 and UTF-16
+  "winapi"                        # the Windows calls emulated over a registry image (Linux)
+  "report"                        # messages, listing lines and failure reports
+  "registry export"               # registry reads, USB names and the schema; the export reader
+  "walk"                          # the specified walk and its record
+  "main json all_ports"           # the specified command line; the document; the view by device
+  "options"                       # the option table
+  "look"                          # one look, for every run mode
+  "wait watch"                    # the run modes that look more than once
+  "run"                           # the run: the options read, the source opened, the mode run
+  "linux win32")                  # each system's backend and entry
 set(level 0)
 foreach(layer IN LISTS layers)
   separate_arguments(folders UNIX_COMMAND "${layer}")

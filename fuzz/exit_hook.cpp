@@ -1,7 +1,7 @@
 #include "fuzz/exit_hook.h"
 
-#include "registry/platform.h"
-#include "report/text.h"
+#include "platform/platform.h"
+#include "text/text.h"
 
 namespace {
 run_output collected;

@@ -1,6 +1,6 @@
 // The registry-export reader, from raw bytes: it must refuse or accept
 // without crashing, and what it accepts must hold only names Windows allows.
-#include "winapi/regexport.h"
+#include "export/regexport.h"
 
 #include <cstdlib>
 

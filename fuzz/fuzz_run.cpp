@@ -5,8 +5,8 @@
 //
 // Input: up to three arguments, each ended by a NUL byte, then the export.
 #include "fuzz/exit_hook.h"
-#include "winapi/regexport.h"
-#include "winapi/source.h"
+#include "export/regexport.h"
+#include "linux/source.h"
 #include "run/run.h"
 
 #include <cstdlib>

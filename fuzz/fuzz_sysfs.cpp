@@ -3,8 +3,8 @@
 // tree) among the names a real tree uses. The view must be built without a
 // crash or hang, and the registry it gives must be walkable.
 #include "fuzz/exit_hook.h"
-#include "winapi/source.h"
-#include "winapi/sysfs.h"
+#include "linux/source.h"
+#include "linux/sysfs.h"
 #include "main/main.h"
 
 #include <unistd.h>

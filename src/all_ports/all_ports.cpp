@@ -1,6 +1,7 @@
 #include "all_ports/all_ports.h"
 
 #include "registry/registry.h"
+#include "registry/schema.h"
 #include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/tags.h"
@@ -24,15 +25,15 @@ struct device_scan {
     // The composite devices of each model, by device key name: noted as
     // the full listing walks a model's key, which comes before its
     // functions' keys, or read when a function comes first.
-    std::map<wtext, composite_map, text_less_nocase> composites;
+    std::map<wtext, composite_map, ascii_less_nocase> composites;
 };
 
 // The node's port when it is a serial port present now: of the Ports or the
 // Modem class, with its PortName, known to the port service.
 std::optional<wtext> present_port(HKEY key) {
     // Read once for both classes: most nodes are of neither.
-    const std::optional<wtext> guid = reg_string(key, TEXT("ClassGUID"));
-    if (!guid || !(text_equal_nocase(*guid, PORTS_CLASS_GUID) || text_equal_nocase(*guid, MODEM_CLASS_GUID)))
+    const std::optional<wtext> guid = reg_string(key, CLASS_GUID_VALUE);
+    if (!guid || !(ascii_equal_nocase(*guid, PORTS_CLASS_GUID) || ascii_equal_nocase(*guid, MODEM_CLASS_GUID)))
         return std::nullopt;
     std::optional<wtext> name = port_name(key);
     if (!port_present(name)) return std::nullopt;
@@ -61,8 +62,8 @@ unsigned amp_number(wview text, std::size_t at) {
 }
 
 bool is_composite(HKEY device_key) {
-    const std::optional<wtext> service = reg_string(device_key, TEXT("Service"));
-    return service && text_equal_nocase(*service, TEXT("usbccgp"));
+    const std::optional<wtext> service = reg_string(device_key, SERVICE_VALUE);
+    return service && ascii_equal_nocase(*service, COMPOSITE_SERVICE);
 }
 
 // --- Every port, in the registry's order --------------------------------
@@ -72,7 +73,7 @@ bool is_composite(HKEY device_key) {
 void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_name, const WCHAR* inst_name,
                    HKEY inst_key) {
     if (model)
-        if (std::optional<wtext> prefix = reg_text(inst_key, TEXT("ParentIdPrefix")))
+        if (std::optional<wtext> prefix = reg_text(inst_key, PARENT_ID_PREFIX_VALUE))
             // Instances enumerate in order, and on Linux a prefix is its
             // instance's name: most go at the end.
             model->emplace_hint(model->end(), std::move(*prefix), inst_name);
@@ -125,7 +126,7 @@ std::optional<ftdi_chip> chip_of(HKEY usb_key, wview model, wview suffix) {
         if (subkey_name(model_key, index, name, &size) != ERROR_SUCCESS) return std::nullopt;
         const wview instance(name, size);
         const bool made_up = made_up_instance(instance);
-        if (!starts_nocase(suffix, instance)) continue;
+        if (!ascii_starts_nocase(suffix, instance)) continue;
         const WCHAR last = suffix.back();
         const bool lettered = !made_up && suffix.size() == instance.size() + 1 && last >= u'A' && last <= u'Z';
         const unsigned channel = made_up ? amp_number(suffix, instance.size()) : 0;
@@ -200,7 +201,7 @@ const std::vector<wtext>& model_functions(device_scan& scan) {
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS) fail_status(tag::enum_functions, status);
         const wview key(name, size);
-        if (key.size() == model.size() + 6 && starts_nocase(key, model) && interface_at(key) == model.size())
+        if (key.size() == model.size() + 6 && ascii_starts_nocase(key, model) && interface_at(key) == model.size())
             scan.functions->emplace_back(key);
     }
     return *scan.functions;
@@ -257,7 +258,7 @@ void device_ports(device_scan& scan, const WCHAR* instance, HKEY device_key) {
     const found_port device{ctx.vid, ctx.pid, wview(), instance, std::nullopt};
     if (scan.interface == any_interface)
         if (const std::optional<wtext> port = present_port(device_key)) show(scan, device, *port, device_key, nullptr);
-    if (const std::optional<wtext> prefix = reg_string(device_key, TEXT("ParentIdPrefix")))
+    if (const std::optional<wtext> prefix = reg_string(device_key, PARENT_ID_PREFIX_VALUE))
         function_ports(scan, device, device_key, *prefix);
     if (scan.ftdi_key) ftdi_ports(scan, device, device_key);
 }
@@ -270,7 +271,7 @@ void scan_by_device(scan_ctx& ctx, int interface) {
     if (ctx.vid) open_device_key(ctx);
     if (ctx.serial) open_serial_key(ctx);
     device_scan scan{ctx, interface,
-                     open_optional(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS"),
+                     open_optional(HKEY_LOCAL_MACHINE, FTDIBUS_ENUM_PATH,
                                    tag::open_ftdibus),
                      std::nullopt, {}};
     if (!ctx.vid) {

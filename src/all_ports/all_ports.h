@@ -4,10 +4,7 @@
 // each line names the device the port belongs to.
 #pragma once
 
-#include "main/scan_ctx.h"
-
-// A USB modem's AT ports are serial ports too.
-inline constexpr const WCHAR* MODEM_CLASS_GUID = TEXT("{4d36e96d-e325-11ce-bfc1-08002be10318}");
+#include "walk/scan_ctx.h"
 
 // Lists ports by device under the root open in `usb_key`, with the filters
 // in `ctx`: without them every device's ports in Enum\USB's order, then the

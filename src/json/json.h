@@ -2,7 +2,7 @@
 // document that holds them.
 #pragma once
 
-#include "report/text.h"
+#include "text/text.h"
 #include "walk/listed.h"
 
 #include <optional>

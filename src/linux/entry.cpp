@@ -2,7 +2,7 @@
 // decoded to UTF-16 before the run sees them.
 #include "run/run.h"
 #include "report/report.h"
-#include "report/text.h"
+#include "text/text.h"
 
 #include <fcntl.h>
 

@@ -1,6 +1,6 @@
 // Standard streams and process end for Linux: UTF-8 whatever the locale.
-#include "registry/platform.h"
-#include "report/text.h"
+#include "platform/platform.h"
+#include "text/text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,9 +1,10 @@
 // Waiting for device changes on Linux: the kernel's device events on a
 // NETLINK_KOBJECT_UEVENT socket (multicast group 1, which needs no
 // privileges), and an export's size and times for a registry export.
-#include "winapi/source.h"
-#include "winapi/udev.h"
-#include "registry/platform.h"
+#include "linux/clock.h"
+#include "linux/source.h"
+#include "linux/udev.h"
+#include "platform/platform.h"
 
 #include <linux/netlink.h>
 #include <poll.h>
@@ -73,12 +74,6 @@ bool same_file(const file_state& a, const file_state& b) {
            same_time(a.changed, b.changed);
 }
 
-long long now_ms() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
 // An event from the kernel about a USB device, a USB serial port or a tty:
 // "ACTION@DEVPATH" and then KEY=VALUE fields, each ended by a NUL.
 bool is_port_event(std::string_view message) {
@@ -144,7 +139,6 @@ bool wait_for_change(unsigned milliseconds) {
             now = later;
         }
         last_export = now;
-        forget_registry();
         return true;
     }
     // A tty held back for udev is handed over by its time at the latest.
@@ -162,13 +156,7 @@ bool wait_for_change(unsigned milliseconds) {
             uevents = -1;
         }
     }
-    forget_registry();
     return true;
-}
-
-void await_ready_ports() {
-    // An export's ports are as ready as it says.
-    if (!export_path) hold_unready_ttys();
 }
 
 void catch_end_requests() {

@@ -1,11 +1,10 @@
 #include "main/main.h"
 
 #include "report/report.h"
-#include "report/text.h"
-#include "walk/walk.h"
+#include "text/text.h"
 
 bool is_help_switch(const WCHAR* arg) {
-    return text_equal_nocase(arg, TEXT("-h")) || text_equal_nocase(arg, TEXT("--help"));
+    return ascii_equal_nocase(arg, TEXT("-h")) || ascii_equal_nocase(arg, TEXT("--help"));
 }
 
 void usage(const WCHAR* program) {
@@ -30,16 +29,4 @@ void parse_args(int argc, const WCHAR* const* argv, scan_ctx& ctx) {
         ctx.serial = argv[3];
         if (wview(ctx.serial).size() > 200) usage(argv[0]);
     }
-}
-
-void scan_root(scan_ctx& ctx) {
-    open_root(ctx);
-    scan_devices(ctx);
-}
-
-int portsift_main(int argc, const WCHAR* const* argv) {
-    scan_ctx ctx{};
-    parse_args(argc, argv, ctx);
-    scan_root(ctx);
-    return 0;
 }

@@ -2,8 +2,8 @@
 // SECONDS, --json, --all-ports, --watch, --at LOCATION and --version.
 #pragma once
 
-#include "main/scan_ctx.h"
-#include "report/text.h"
+#include "walk/scan_ctx.h"
+#include "text/text.h"
 
 struct run_options {
     const WCHAR* wait_text;  // SECONDS as typed, or null without --wait or --wait-gone

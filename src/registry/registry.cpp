@@ -1,8 +1,22 @@
 #include "registry/registry.h"
 
 #include "report/report.h"
+#include "registry/schema.h"
 #include "registry/usb_names.h"
 #include "report/tags.h"
+
+void open_registry(const source_needs& needs) {
+    const source_outcome outcome = open_registry_source(needs);
+    static bool noted = false;
+    if (!outcome.note.empty() && !noted) {
+        noted = true;
+        const wtext note = from_utf8("portsift: " + outcome.note + "\n");
+        put_text(out_stream::standard_error, note.data(), note.size());
+    }
+    if (outcome.refusal.empty()) return;
+    print_err(TEXT("portsift: %s\n"), from_utf8(outcome.refusal).c_str());
+    end_process(2);
+}
 
 int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out) {
     const LONG status = RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, out);
@@ -56,8 +70,8 @@ std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
 }
 
 std::optional<wtext> port_location(HKEY port_key, HKEY device_key) {
-    std::optional<wtext> location = reg_text(port_key, TEXT("LocationInformation"));
-    if (!location && device_key) location = reg_text(device_key, TEXT("LocationInformation"));
+    std::optional<wtext> location = reg_text(port_key, LOCATION_VALUE);
+    if (!location && device_key) location = reg_text(device_key, LOCATION_VALUE);
     return location;
 }
 
@@ -71,7 +85,7 @@ composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
         HKEY inst_key = nullptr;
         if (RegOpenKeyExW(dev_key.get(), name, 0, KEY_QUERY_VALUE, &inst_key) != ERROR_SUCCESS) continue;
         const owned_key held(inst_key);
-        if (const std::optional<wtext> prefix = reg_text(inst_key, TEXT("ParentIdPrefix")))
+        if (const std::optional<wtext> prefix = reg_text(inst_key, PARENT_ID_PREFIX_VALUE))
             devices.emplace(*prefix, name);
     }
     return devices;

@@ -1,14 +1,20 @@
 // String values from the registry.
 #pragma once
 
-#include "registry/platform.h"
+#include "platform/platform.h"
 #include "report/report.h"
-#include "report/text.h"
+#include "text/text.h"
 
 #include <map>
 #include <memory>
 #include <optional>
 #include <type_traits>
+
+// Opens the registry's source for one look, with what the run needs. A
+// source that cannot be read ends the run with its one line,
+// "portsift: WHY", and status 2; a note of the source is written to
+// standard error at once, once for the whole run, whatever is held.
+void open_registry(const source_needs& needs);
 
 // The registry's longest key name, 255 characters, and its terminator.
 inline constexpr DWORD key_name_capacity = 256;
@@ -57,7 +63,7 @@ std::optional<wtext> port_location(HKEY port_key, HKEY device_key);
 // The composite devices under the device key `dev_name` of the root
 // `usb_key`: their instance names by ParentIdPrefix. Empty when there is no
 // such key; never ends the run.
-using composite_map = std::map<wtext, wtext, text_less_nocase>;
+using composite_map = std::map<wtext, wtext, ascii_less_nocase>;
 composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name);
 
 // The device in `devices` whose function (function_of) is the instance

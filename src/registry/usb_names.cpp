@@ -22,13 +22,13 @@ wtext model_key(unsigned vid, unsigned pid) {
 }
 
 bool device_key_valid(wview name) {
-    return name.size() >= 17 && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) &&
-           text_equal_nocase(name.substr(9, 4), TEXT("PID_"));
+    return name.size() >= 17 && ascii_equal_nocase(name.substr(0, 4), TEXT("VID_")) &&
+           ascii_equal_nocase(name.substr(9, 4), TEXT("PID_"));
 }
 
 std::size_t interface_at(wview dev_name) {
     for (std::size_t at = 17; at + 6 <= dev_name.size(); ++at)
-        if (text_equal_nocase(dev_name.substr(at, 4), TEXT("&MI_")) && hex_digit(dev_name[at + 4]) >= 0 &&
+        if (ascii_equal_nocase(dev_name.substr(at, 4), TEXT("&MI_")) && hex_digit(dev_name[at + 4]) >= 0 &&
             hex_digit(dev_name[at + 5]) >= 0)
             return at;
     return wview::npos;
@@ -47,14 +47,14 @@ wtext interface_suffix(unsigned number) {
 }
 
 int function_pid(wview pid) {
-    if (pid.size() != 10 || !text_equal_nocase(pid.substr(4, 4), TEXT("&MI_")) || hex_digit(pid[8]) < 0 ||
+    if (pid.size() != 10 || !ascii_equal_nocase(pid.substr(4, 4), TEXT("&MI_")) || hex_digit(pid[8]) < 0 ||
         hex_digit(pid[9]) < 0)
         return any_interface;
     return static_cast<int>(interface_number(pid, 4));
 }
 
 bool function_of(wview function, wview prefix) {
-    return text_equal_nocase(function, prefix) || text_equal_nocase(parent_prefix(function), prefix);
+    return ascii_equal_nocase(function, prefix) || ascii_equal_nocase(parent_prefix(function), prefix);
 }
 
 wview parent_prefix(wview function) { return function.substr(0, function.rfind(u'&')); }
@@ -65,8 +65,8 @@ wtext ftdi_key(wview vid, wview pid, wview suffix) {
 }
 
 bool ftdi_key_valid(wview name) {
-    return name.size() > ftdi_suffix_at && text_equal_nocase(name.substr(0, 4), TEXT("VID_")) && name[8] == u'+' &&
-           text_equal_nocase(name.substr(9, 4), TEXT("PID_")) && name[17] == u'+';
+    return name.size() > ftdi_suffix_at && ascii_equal_nocase(name.substr(0, 4), TEXT("VID_")) && name[8] == u'+' &&
+           ascii_equal_nocase(name.substr(9, 4), TEXT("PID_")) && name[17] == u'+';
 }
 
 bool made_up_instance(wview instance) { return instance.find(u'&') != wview::npos; }

@@ -4,7 +4,7 @@
 // system made up for a device without a usable serial number.
 #pragma once
 
-#include "report/text.h"
+#include "text/text.h"
 
 // A model's key, VID_vvvv&PID_pppp, from the IDs as typed or as numbers
 // (then in upper-case hex, as Windows writes them).

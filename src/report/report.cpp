@@ -1,8 +1,6 @@
 #include "report/report.h"
 #include "report/tags.h"
 
-#include "report/text.h"
-
 #include <cstdarg>
 
 namespace {
@@ -35,14 +33,9 @@ wtext format_text(const WCHAR* format, std::va_list args) {
 }
 
 void print_to(out_stream stream, const WCHAR* format, std::va_list args) {
-    if (holding && stream == out_stream::standard_output) {
-        // Every listing format prints text: a write is a line begun.
-        holding->printed = true;
-        if (!holding->listing) return;
-    }
     wtext text = format_text(format, args);
     if (holding) {
-        holding->writes.emplace_back(stream, std::move(text));
+        holding->writes.push_back({stream, holding->ports, std::move(text)});
         return;
     }
     put_text(stream, text.data(), text.size());
@@ -118,6 +111,6 @@ void end_process(int status) {
 
 void hold_output(held_run* held) { holding = held; }
 
-void replay(const held_run& held) {
-    for (const auto& [stream, text] : held.writes) put_text(stream, text.data(), text.size());
+void note_port_kept() {
+    if (holding) ++holding->ports;
 }

@@ -2,10 +2,9 @@
 // failure reports that end a run with status 2.
 #pragma once
 
-#include "registry/platform.h"
+#include "platform/platform.h"
+#include "text/text.h"
 
-#include <string>
-#include <utility>
 #include <vector>
 
 // Wide formatted output: "%s" takes a wide string (null prints "(null)"),
@@ -41,11 +40,17 @@ void put_text(out_stream stream, const WCHAR* text, std::size_t count);
 // put_text says.
 void flush_out();
 
-// What a held run wrote, in order, and how it ended.
+// What a held run wrote, in order: each write with the number of ports
+// the run had kept (note_port_kept) before it, so that the ports' lines
+// can be put back among them.
+struct held_write {
+    out_stream stream;
+    std::size_t after_ports;
+    wtext text;
+};
 struct held_run {
-    std::vector<std::pair<out_stream, std::basic_string<WCHAR>>> writes;
-    bool printed = false;  // something went to standard output
-    bool listing = true;   // keeps what went to standard output, not only that something did
+    std::vector<held_write> writes;
+    std::size_t ports = 0;  // ports kept so far
 };
 
 struct run_end {
@@ -58,5 +63,5 @@ struct run_end {
 // once or print its outcome in another form.
 void hold_output(held_run* held);
 
-// Writes what a held run wrote, as it would have been written.
-void replay(const held_run& held);
+// Tells a held run that a port was kept rather than printed.
+void note_port_kept();

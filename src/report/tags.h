@@ -3,7 +3,7 @@
 // the lines where the sites now stand: they never change when code moves.
 #pragma once
 
-#include "registry/platform.h"
+#include "platform/platform.h"
 
 namespace tag {
 

@@ -3,7 +3,7 @@
 // watch; every other command line runs as the program always has.
 #pragma once
 
-#include "registry/platform.h"
+#include "platform/platform.h"
 
 // The whole run: returns its exit status, or ends the process where a
 // status is found.

@@ -1,6 +1,7 @@
 #include "walk/listed.h"
 
 #include "registry/registry.h"
+#include "registry/schema.h"
 #include "registry/usb_names.h"
 
 namespace {
@@ -19,7 +20,7 @@ std::optional<wtext> shown_text(std::optional<wtext> value) {
 // device's.
 std::optional<wtext> serial_number(const scan_ctx& ctx, const found_port& found) {
     bool recorded = false;
-    std::optional<wtext> serial = reg_text(found.port_key, TEXT("SerialNumber"), &recorded);
+    std::optional<wtext> serial = reg_text(found.port_key, SERIAL_NUMBER_VALUE, &recorded);
     if (recorded) return serial;
     if (!made_up_instance(found.instance)) return wtext(found.instance);
     if (!found.function_key) return std::nullopt;
@@ -42,8 +43,8 @@ void keep_port(std::vector<listed_port>& ports, const scan_ctx& ctx, const found
     listed.instance = found.instance;
     listed.serial = serial_number(ctx, found);
     listed.location = port_location(found.port_key, found.device_key);
-    listed.description = shown_text(reg_text(found.port_key, TEXT("DeviceDesc")));
-    if (!listed.description) listed.description = shown_text(reg_text(found.port_key, TEXT("FriendlyName")));
-    listed.manufacturer = shown_text(reg_text(found.port_key, TEXT("Mfg")));
+    listed.description = shown_text(reg_text(found.port_key, DEVICE_DESC_VALUE));
+    if (!listed.description) listed.description = shown_text(reg_text(found.port_key, FRIENDLY_NAME_VALUE));
+    listed.manufacturer = shown_text(reg_text(found.port_key, MFG_VALUE));
     ports.push_back(std::move(listed));
 }

@@ -2,7 +2,7 @@
 // from, the line itself, and what the registry says of its device.
 #pragma once
 
-#include "report/text.h"
+#include "text/text.h"
 #include "walk/port.h"
 
 #include <optional>

@@ -8,15 +8,15 @@
 #include "report/tags.h"
 
 bool class_matches(HKEY inst_key, const WCHAR* guid) {
-    const std::optional<wtext> value = reg_string(inst_key, TEXT("ClassGUID"));
-    return value && text_equal_nocase(*value, guid);
+    const std::optional<wtext> value = reg_string(inst_key, CLASS_GUID_VALUE);
+    return value && ascii_equal_nocase(*value, guid);
 }
 
 std::optional<wtext> port_name(HKEY inst_key) {
     HKEY params = nullptr;
-    if (reg_subkey(inst_key, TEXT("Device Parameters"), &params) != 0)
+    if (reg_subkey(inst_key, DEVICE_PARAMETERS_KEY, &params) != 0)
         fail(tag::device_parameters);
-    std::optional<wtext> name = reg_string(params, TEXT("PortName"));
+    std::optional<wtext> name = reg_string(params, PORT_NAME_VALUE);
     RegCloseKey(params);
     return name;
 }
@@ -38,7 +38,7 @@ bool port_present(const std::optional<wtext>& name) {
 bool located_at(const scan_ctx& ctx, HKEY port_key, HKEY device_key) {
     if (!ctx.at) return true;
     const std::optional<wtext> location = port_location(port_key, device_key);
-    return location && text_equal_nocase(*location, ctx.at);
+    return location && ascii_equal_nocase(*location, ctx.at);
 }
 
 void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx, HKEY inst_key) {
@@ -79,6 +79,10 @@ void show_found(const scan_ctx& ctx, const found_port& found) {
     if (!ctx.vid) line.append(found.vid).append(1, u' ').append(found.pid_field).append(1, u' ');
     if (!ctx.serial) line.append(found.instance).append(1, u' ');
     line.append(found.port);
-    print_out(TEXT("%s\n"), line.c_str());
-    if (ctx.listed) keep_port(*ctx.listed, ctx, found, std::move(line));
+    if (!ctx.listed) {
+        print_out(TEXT("%s\n"), line.c_str());
+        return;
+    }
+    keep_port(*ctx.listed, ctx, found, std::move(line));
+    note_port_kept();
 }

@@ -1,12 +1,11 @@
 // Whether one instance key is a serial port present now, and its listing line.
 #pragma once
 
-#include "main/scan_ctx.h"
-#include "report/text.h"
+#include "registry/schema.h"
+#include "text/text.h"
+#include "walk/scan_ctx.h"
 
 #include <optional>
-
-inline constexpr const WCHAR* PORTS_CLASS_GUID = TEXT("{4d36e978-e325-11ce-bfc1-08002be10318}");
 
 // True when the key's "ClassGUID" value equals `guid` without regard to case.
 bool class_matches(HKEY inst_key, const WCHAR* guid);
@@ -31,10 +30,10 @@ struct found_port {
     const WCHAR* function_key = nullptr;  // the walk's key name of a function, to find its device
 };
 
-// Prints the port's line, in one piece, in the form the filters call for
-// (VID, PID field and S/N where they are not filters, then the port), unless
-// --at names another location; keeps the port when the run collects them
-// (--json, --watch).
+// The port's line, in one piece, in the form the filters call for (VID,
+// PID field and S/N where they are not filters, then the port): printed,
+// or kept when the run collects its ports (ctx.listed); neither when --at
+// names another location.
 void show_found(const scan_ctx& ctx, const found_port& found);
 
 // False when the run lists one location's ports (--at) and the port is

@@ -1,6 +1,7 @@
 #include "walk/walk.h"
 
 #include "registry/registry.h"
+#include "registry/schema.h"
 #include "registry/usb_names.h"
 #include "report/report.h"
 #include "report/tags.h"
@@ -13,8 +14,7 @@ bool key_not_found(const scan_ctx& ctx) {
 }
 
 void open_root(scan_ctx& ctx) {
-    ctx.status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXT("SYSTEM\\CurrentControlSet\\Enum\\USB"), 0, KEY_READ,
-                               &ctx.usb_key);
+    ctx.status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, USB_ENUM_PATH, 0, KEY_READ, &ctx.usb_key);
     if (ctx.status != ERROR_SUCCESS) fail_status(tag::open_root, ctx.status);
 }
 

@@ -1,7 +1,7 @@
 // The two-level walk over the USB device tree: device keys, then instance keys.
 #pragma once
 
-#include "main/scan_ctx.h"
+#include "walk/scan_ctx.h"
 
 // Opens SYSTEM\CurrentControlSet\Enum\USB into `usb_key`; a failure ends
 // the run with status 2.

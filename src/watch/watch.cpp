@@ -55,21 +55,19 @@ int watch_ports(scan_ctx& ctx, const run_options& options) {
     // The ports each look lists: their lines, and with --json their objects.
     std::vector<listed_port> listed;
     ctx.listed = &listed;
-    if (options.json) describe_devices();
     catch_end_requests();
     // Before the first look, so that no change after it is missed.
     watch_changes();
-    await_ready_ports();
     std::vector<wtext> shown;
     std::set<wtext> said;  // messages already written: each once for the whole watch
     held_run held;
-    held.listing = false;
     for (bool first = true;; first = false) {
         const int status = look_twice_at_failure(ctx, options, held);
         // Not attached yet (10, 11) is no error while watching: no ports.
         if (status != 10 && status != 11)
-            for (const auto& [stream, text] : held.writes)
-                if (stream == out_stream::standard_error && said.insert(text).second) print_err(TEXT("%s"), text.c_str());
+            for (const held_write& write : held.writes)
+                if (write.stream == out_stream::standard_error && said.insert(write.text).second)
+                    print_err(TEXT("%s"), write.text.c_str());
         if (status == 2) return 2;
         std::vector<wtext> now = status == 0 ? ports_shown(listed, options.json) : std::vector<wtext>();
         tell_changes(shown, now, options.json);

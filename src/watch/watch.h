@@ -3,8 +3,8 @@
 // line (or object) appears or goes between two looks.
 #pragma once
 
-#include "main/scan_ctx.h"
 #include "options/options.h"
+#include "walk/scan_ctx.h"
 
 // Writes the ports present now as arrivals (with --json, then the "ready"
 // line), then one line per change, until an end is requested (status 0),

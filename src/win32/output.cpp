@@ -1,7 +1,7 @@
 // Standard streams and process end for Windows: the characters themselves on
 // a console, UTF-8 to a file or a pipe.
-#include "registry/platform.h"
-#include "report/text.h"
+#include "platform/platform.h"
+#include "text/text.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // The port queries and the devices' descriptions on Windows.
-#include "registry/platform.h"
+#include "platform/platform.h"
 
 void prepare_port_query() {
     // Without this, each GetDefaultCommConfigW loads the provider (and, under
@@ -13,7 +13,3 @@ void prepare_port_query() {
     LoadLibraryExW(L"serialui.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetLastError(saved);
 }
-
-// The registry holds each device's description, maker and location anyway.
-void describe_devices() {}
-void locate_devices() {}

@@ -1,7 +1,8 @@
 // Waiting for device changes on Windows: a port's driver adds its value to
 // SERIALCOMM when the port comes, and a device's first attach creates its
 // keys under Enum\USB. Each key signals an event when it changes.
-#include "registry/platform.h"
+#include "platform/platform.h"
+#include "registry/schema.h"
 
 #include <cstdlib>
 #include <iterator>
@@ -16,10 +17,10 @@ struct watched_key {
 };
 
 watched_key watched[] = {
-    {L"HARDWARE\\DEVICEMAP\\SERIALCOMM", FALSE, nullptr, nullptr},
-    {L"SYSTEM\\CurrentControlSet\\Enum\\USB", TRUE, nullptr, nullptr},
+    {SERIALCOMM_PATH, FALSE, nullptr, nullptr},
+    {USB_ENUM_PATH, TRUE, nullptr, nullptr},
     // FTDI's driver keeps its ports' nodes here (--all-ports).
-    {L"SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", TRUE, nullptr, nullptr},
+    {FTDIBUS_ENUM_PATH, TRUE, nullptr, nullptr},
 };
 
 constexpr DWORD changes = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
@@ -58,9 +59,6 @@ void arm(watched_key& w) {
 void watch_changes() {
     for (watched_key& w : watched) arm(w);
 }
-
-// A port's driver names it in SERIALCOMM once it is set up.
-void await_ready_ports() {}
 
 bool wait_for_change(unsigned milliseconds) {
     HANDLE events[std::size(watched) + 1];

@@ -1,21 +1,25 @@
-// The registry as the Linux stand-in's calls serve it: read-only once made,
+// The registry as the Linux emulation's calls serve it: read-only once made,
 // each key's subkeys in one sorted array, so that enumerating is indexing
-// and opening is a binary search. An export is read into a tree (store.h)
-// and then its keys are imaged, their values read from the tree; the sysfs
-// view is imaged directly, values and all.
+// and opening is a binary search. A registry source (an export, the sysfs
+// view) makes one and hands it to the emulation (serve_image).
 #pragma once
 
-#include "winapi/store.h"
+#include "text/text.h"
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 #include <memory_resource>
+#include <optional>
 #include <span>
-#include <vector>
+#include <string_view>
 
-// Names and data are views into the image's arena, its source tree or
-// static text.
+// Windows' longest key name and value name, in UTF-16 units, and its
+// deepest key path below a root.
+inline constexpr std::size_t max_key_name = 255;
+inline constexpr std::size_t max_value_name = 16383;
+inline constexpr std::size_t max_key_depth = 512;
+
+// Names and data are views into the image's arena or static text.
 struct image_value {
     wview name;
     DWORD type = REG_NONE;
@@ -25,27 +29,29 @@ struct image_value {
 struct image_key {
     wview name;
     std::span<const image_key> children;  // sorted as name_less orders names
-    std::span<const image_value> values;  // in the order written; keys hold few
-    const reg_key* source = nullptr;      // an export's key, which holds its values
+    std::span<const image_value> values;  // keys hold few
 };
 
 struct reg_image {
     std::pmr::monotonic_buffer_resource arena;
-    std::unique_ptr<reg_tree> source;  // the tree the image views, if any
     image_key hklm;
+    // The key whose string values name the ports that exist now, as
+    // GetDefaultCommConfigW finds them; null when there is none.
+    const image_key* port_map = nullptr;
 };
 
-// The image of `tree`, which it keeps.
-std::unique_ptr<reg_image> image_of(std::unique_ptr<reg_tree> tree);
+// Makes `image` the registry the calls serve; every key still open is
+// closed. Until the first image, the registry is empty.
+void serve_image(std::unique_ptr<reg_image> image);
 
 // The subkey of `key` called `name` (without regard to case), or null.
 const image_key* find_subkey(const image_key& key, wview name);
 
+// The key at the backslash-separated `path` below `key`, or null.
+const image_key* find_key(const image_key& key, wview path);
+
 // The value of `key` called `name` (without regard to case), or none.
 std::optional<image_value> find_value(const image_key& key, wview name);
-
-// Every value of `key`.
-std::vector<image_value> values_of(const image_key& key);
 
 // `count` default-made objects in `image`'s arena.
 template <typename T>
@@ -71,3 +77,7 @@ wview keep_text(reg_image& image, wview prefix, std::string_view text = {});
 // which lives as long as `image` (static text, or text it keeps): the text
 // itself where the machine stores text as UTF-16LE, else a copy.
 std::span<const BYTE> string_data(reg_image& image, wview text);
+
+// The data of a REG_SZ value holding `text`: its UTF-16LE bytes and a
+// terminator, copied into `image`'s arena.
+std::span<const BYTE> copy_string_data(reg_image& image, wview text);

@@ -1,6 +1,6 @@
-// The registry, port and error-text calls of the Linux stand-in.
-#include "winapi/source.h"
-#include "registry/platform.h"
+// The registry, port and error-text calls of the Linux emulation, served
+// from the image a registry source made (serve_image).
+#include "winapi/image.h"
 
 #include <algorithm>
 #include <cstring>
@@ -64,9 +64,9 @@ struct handle_table {
 };
 
 struct registry_state {
-    std::unique_ptr<reg_image> tree;
-    open_key root;                   // HKEY_LOCAL_MACHINE
-    port_set ports;  // the ports that exist now
+    std::unique_ptr<reg_image> image = std::make_unique<reg_image>();
+    open_key root{&image->hklm, KEY_READ, 0};  // HKEY_LOCAL_MACHINE
+    port_set ports;                            // the ports that exist now
     handle_table handles;
 };
 
@@ -86,18 +86,17 @@ LSTATUS find_path(const image_key* key, wview path, const image_key*& found) {
     return ERROR_SUCCESS;
 }
 
-// The data of the SERIALCOMM values, which name the ports that exist now.
-void find_serialcomm_ports(const image_key& hklm, port_set& ports) {
+// The ports the image's port map names: the data of its string values.
+void find_present_ports(const reg_image& image, port_set& ports) {
     ports = {};
-    const image_key* map = nullptr;
-    if (find_path(&hklm, TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM"), map) != ERROR_SUCCESS) return;
+    if (!image.port_map) return;
     // Each name ends at its data's first terminator.
     const auto bytes_of = [](const image_value& value) {
         std::size_t size = 0;
         while (size + 1 < value.data.size() && (value.data[size] || value.data[size + 1])) size += 2;
         return std::string_view(reinterpret_cast<const char*>(value.data.data()), size);
     };
-    const std::vector<image_value> values = values_of(*map);
+    const auto values = image.port_map->values;
     std::size_t total = 0;
     for (const image_value& value : values) total += value.data.size() / 2;
     // Reserved for all the data, and never in the text's own small buffer,
@@ -114,15 +113,9 @@ void find_serialcomm_ports(const image_key& hklm, port_set& ports) {
 
 // Handles left open at exit stay reachable, as the process end releases
 // them on Windows.
-registry_state& raw_state() {
+registry_state& state() {
     static auto* state = new registry_state{};
     return *state;
-}
-
-registry_state& state() {
-    registry_state& st = raw_state();
-    if (!st.tree) replace_registry(load_registry());
-    return st;
 }
 
 open_key* resolve(HKEY handle) {
@@ -165,19 +158,12 @@ constexpr system_text system_texts[] = {
 
 }  // namespace
 
-void replace_registry(std::unique_ptr<reg_image> tree) {
-    registry_state& st = raw_state();
+void serve_image(std::unique_ptr<reg_image> image) {
+    registry_state& st = state();
     st.handles.clear();
-    st.tree = std::move(tree);
-    st.root = open_key{&st.tree->hklm, KEY_READ, 0};
-    find_serialcomm_ports(st.tree->hklm, st.ports);
-}
-
-void forget_registry() {
-    registry_state& st = raw_state();
-    st.handles.clear();
-    st.tree.reset();
-    st.ports = {};
+    st.image = std::move(image);
+    st.root = open_key{&st.image->hklm, KEY_READ, 0};
+    find_present_ports(*st.image, st.ports);
 }
 
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {

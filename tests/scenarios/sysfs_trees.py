@@ -208,11 +208,27 @@ def one_board(root):
 
 
 def not_sysfs(root):
-    """A folder that is no sysfs tree: no bus/usb/devices."""
+    """A folder that is no sysfs tree: no class/tty."""
     os.makedirs(os.path.join(root, "class"))
 
 
-TREES = {"not_sysfs": not_sysfs, "one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
+def no_controller(root):
+    """A virtual machine without a USB controller: no bus/usb at all."""
+    os.makedirs(os.path.join(root, "class/tty"))
+    other_ttys(root)
+
+
+def odd_serials(root):
+    """A serial number that is another board's sysfs name (that board has
+    none), and one with a blank: neither can name an instance."""
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09)
+    for n, (pid, serial) in enumerate(((0x0002, "1-2"), (0x0002, None), (0x0003, "SN WITH SPACE"))):
+        board = t.device(usb1, f"1-{n + 1}", 0x1209, pid, [0x02, 0x0A], device_class=0x02, serial=serial)
+        t.acm(board, 0, f"ttyACM{n}")
+
+
+TREES = {"not_sysfs": not_sysfs, "no_controller": no_controller, "odd_serials": odd_serials, "one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
 
 
 def build(name, root):

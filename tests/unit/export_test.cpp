@@ -1,7 +1,7 @@
-// The registry-export reader: its grammar, one row per construct, and its
-// refusals, each with the line it names.
+// The registry-export reader: its grammar, one row per construct, its
+// refusals, each with the line it names, and the image it makes.
 #include "winapi/image.h"
-#include "winapi/regexport.h"
+#include "export/regexport.h"
 
 #include <gtest/gtest.h>
 
@@ -25,17 +25,10 @@ std::string utf16(const std::string& utf8) {
 
 std::vector<BYTE> bytes(std::initializer_list<int> list) { return {list.begin(), list.end()}; }
 
-const reg_value* value_at(reg_key& hklm, const std::u16string& path, const std::u16string& name) {
-    reg_key* key = &hklm;
-    std::size_t start = 0;
-    while (key && start <= path.size()) {
-        const std::size_t slash = std::min(path.find(u'\\', start), path.size());
-        key = find_child(*key, wview(path).substr(start, slash - start));
-        start = slash + 1;
-    }
-    if (!key) return nullptr;
-    const auto it = key->values.find(wview(name));
-    return it == key->values.end() ? nullptr : &it->second;
+std::vector<std::u16string> subkeys(const image_key& key) {
+    std::vector<std::u16string> names;
+    for (const image_key& child : key.children) names.emplace_back(child.name);
+    return names;
 }
 
 // A test name from a row's description.
@@ -59,11 +52,13 @@ class ExportValues : public testing::TestWithParam<value_row> {};
 
 TEST_P(ExportValues, ReadsTypeAndBytes) {
     const value_row& row = GetParam();
-    reg_key hklm;
-    const auto error = read_export(row.export_bytes, hklm);
+    reg_image image;
+    const auto error = read_export(row.export_bytes, image);
     ASSERT_FALSE(error) << "line " << error->line << ": " << error->what;
-    const reg_value* value = value_at(hklm, u"K", row.value_name);
-    ASSERT_NE(value, nullptr);
+    const image_key* k = find_key(image.hklm, u"K");
+    ASSERT_NE(k, nullptr);
+    const auto value = find_value(*k, row.value_name);
+    ASSERT_TRUE(value);
     EXPECT_EQ(value->type, row.type);
     EXPECT_EQ(std::vector<BYTE>(value->data.begin(), value->data.end()), row.data);
 }
@@ -109,8 +104,8 @@ class ExportErrors : public testing::TestWithParam<error_row> {};
 
 TEST_P(ExportErrors, NamesLineAndFault) {
     const error_row& row = GetParam();
-    reg_key hklm;
-    const auto error = read_export(row.export_bytes, hklm);
+    reg_image image;
+    const auto error = read_export(row.export_bytes, image);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->line, row.line);
     EXPECT_EQ(error->what, row.message);
@@ -149,61 +144,43 @@ INSTANTIATE_TEST_SUITE_P(
     row_name<error_row>);
 
 TEST(ExportTree, DeletionsAndOrder) {
-    reg_key hklm;
+    reg_image image;
     const std::string text = header +
                              "[HKLM\\K\\b]\r\n[HKLM\\K\\_c]\r\n[HKLM\\K\\A]\r\n\"X\"=\"1\"\r\n\"X\"=-\r\n"
                              "[HKLM\\K\\gone\\deep]\r\n[-HKLM\\K\\GONE]\r\n\"Y\"=\"dropped\"\r\n";
-    ASSERT_FALSE(read_export(text, hklm));
-    reg_key* k = find_child(hklm, u"k");
+    ASSERT_FALSE(read_export(text, image));
+    const image_key* k = find_subkey(image.hklm, u"k");
     ASSERT_NE(k, nullptr);
-    std::vector<std::u16string> names;
-    for (const auto& [name, child] : k->children) names.emplace_back(name);
     // Sorted by upper-cased name, as Windows enumerates: '_' after the letters.
-    EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"_c"}));
-    EXPECT_TRUE(find_child(*k, u"A")->values.empty());
-}
-
-TEST(ExportTree, ImageEnumeratesInOrderAndFindsWithoutCase) {
-    auto tree = std::make_unique<reg_tree>();
-    ASSERT_FALSE(read_export(header + "[HKLM\\K\\b]\r\n[HKLM\\K\\_c]\r\n[HKLM\\K\\A]\r\n\"X\"=\"1\"\r\n", tree->hklm));
-    const auto image = image_of(std::move(tree));
-    const image_key* k = find_subkey(image->hklm, u"k");
-    ASSERT_NE(k, nullptr);
-    std::vector<std::u16string> names;
-    for (const image_key& child : k->children) names.emplace_back(child.name);
-    EXPECT_EQ(names, (std::vector<std::u16string>{u"A", u"b", u"_c"}));
+    EXPECT_EQ(subkeys(*k), (std::vector<std::u16string>{u"A", u"b", u"_c"}));
+    EXPECT_TRUE(find_subkey(*k, u"A")->values.empty());
     using row = std::pair<const char16_t*, const char16_t*>;  // asked, found
     for (const auto& [asked, found] : {row{u"a", u"A"}, row{u"B", u"b"}, row{u"_C", u"_c"}, row{u"c", nullptr}}) {
         const image_key* child = find_subkey(*k, asked);
         EXPECT_EQ(child ? std::u16string(child->name) : u"-", found ? found : u"-");
     }
-    const auto value = find_value(*find_subkey(*k, u"a"), u"x");
-    ASSERT_TRUE(value);
-    EXPECT_EQ(std::vector<BYTE>(value->data.begin(), value->data.end()), bytes({'1', 0, 0, 0}));
 }
 
 TEST(ExportTree, SectionsMeetTheSameKeysWhateverTheirOrderAndCase) {
-    reg_key hklm;
+    reg_image image;
     const std::string text = header +
                              "[HKLM\\K\\A]\r\n\"1\"=\"x\"\r\n[HKLM\\k\\a\\B]\r\n[HKCU\\K\\A\\C]\r\n"
                              "[HKEY_LOCAL_MACHINE\\K\\A\\C]\r\n[-HKLM\\K\\A\\B]\r\n[HKLM\\K\\A\\B\\D]\r\n"
                              "[HKLM\\K]\r\n[HKLM\\K\\A]\r\n\"2\"=\"y\"\r\n";
-    ASSERT_FALSE(read_export(text, hklm));
-    ASSERT_EQ(hklm.children.size(), 1u);
-    reg_key* a = find_child(*find_child(hklm, u"K"), u"A");
+    ASSERT_FALSE(read_export(text, image));
+    ASSERT_EQ(image.hklm.children.size(), 1u);
+    const image_key* a = find_key(image.hklm, u"K\\A");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->values.size(), 2u);
-    std::vector<std::u16string> names;
-    for (const auto& [name, child] : a->children) names.emplace_back(name);
-    EXPECT_EQ(names, (std::vector<std::u16string>{u"B", u"C"}));
-    EXPECT_NE(find_child(*find_child(*a, u"b"), u"D"), nullptr);
+    EXPECT_EQ(subkeys(*a), (std::vector<std::u16string>{u"B", u"C"}));
+    EXPECT_NE(find_key(*a, u"b\\D"), nullptr);
 }
 
 TEST(ExportTree, DeepNestingAtTheLimit) {
     std::string path = "[HKLM";
     for (int i = 0; i < 512; ++i) path += "\\k";
-    reg_key hklm;
-    EXPECT_FALSE(read_export(header + path + "]\r\n", hklm));
+    reg_image image;
+    EXPECT_FALSE(read_export(header + path + "]\r\n", image));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Text conversion, USB names and the failure report's fallback.
 #include "registry/usb_names.h"
 #include "report/report.h"
-#include "report/text.h"
+#include "text/text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@ TEST(Utf8, RoundTripsAndReplacesWhatIsNotText) {
 }
 
 TEST(Nocase, FoldsAsciiOnly) {
-    EXPECT_TRUE(text_equal_nocase(u"--HeLp", u"--help"));
-    EXPECT_FALSE(text_equal_nocase(u"\u00c9", u"\u00e9"));
-    EXPECT_FALSE(text_equal_nocase(u"-h", u"-hh"));
+    EXPECT_TRUE(ascii_equal_nocase(u"--HeLp", u"--help"));
+    EXPECT_FALSE(ascii_equal_nocase(u"\u00c9", u"\u00e9"));
+    EXPECT_FALSE(ascii_equal_nocase(u"-h", u"-hh"));
 }
 
 // Each USB name rule on the names that pass it, the near misses that do not.

@@ -1,4 +1,6 @@
-#include "winapi/udev.h"
+#include "linux/udev.h"
+
+#include "linux/clock.h"
 
 #include <sys/inotify.h>
 #include <time.h>
@@ -14,7 +16,10 @@ namespace {
 // ignore the device or be stuck.
 constexpr long long hand_over_after_ms = 5000;
 
-bool holding = false;
+// What was found of udev on the first hold: whether it runs, where it
+// writes its records, and the descriptor that tells of new ones.
+bool looked = false;
+bool udev_runs = false;
 std::string records;  // DIR/data/
 int notify = -1;
 // The ttys without a record, by name and device number, and when each was
@@ -22,15 +27,11 @@ int notify = -1;
 std::map<std::string, long long> unrecorded_since;
 bool waiting = false;
 
-long long now_ms() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
 }  // namespace
 
 void hold_unready_ttys() {
+    if (looked) return;
+    looked = true;
     const char* named = std::getenv("PORTSIFT_UDEV");
     const char* sysfs = std::getenv("PORTSIFT_SYSFS");
     std::string dir;
@@ -40,7 +41,7 @@ void hold_unready_ttys() {
         dir = "/run/udev";
     // Without udev (a container, an initramfs) nothing sets a tty up.
     if (dir.empty() || ::access((dir + "/control").c_str(), F_OK) != 0) return;
-    holding = true;
+    udev_runs = true;
     records = dir + "/data/";
     // udev writes a record under a temporary name and renames it.
     notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -50,10 +51,9 @@ void hold_unready_ttys() {
     }
 }
 
-bool holding_unready_ttys() { return holding; }
-
 std::set<std::string> unready_ttys(const std::vector<std::pair<std::string, std::string>>& ttys) {
     std::set<std::string> unready;
+    if (!udev_runs) return unready;
     std::map<std::string, long long> unrecorded;
     const long long now = now_ms();
     for (const auto& [name, dev] : ttys) {

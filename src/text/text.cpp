@@ -1,4 +1,4 @@
-#include "report/text.h"
+#include "text/text.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -73,18 +73,18 @@ int hex_digit(char32_t c) {
     return -1;
 }
 
-bool text_equal_nocase(wview a, wview b) {
+bool ascii_equal_nocase(wview a, wview b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = equal_prefix(a, b); i < a.size(); ++i)
         if (fold_ascii(a[i]) != fold_ascii(b[i])) return false;
     return true;
 }
 
-bool starts_nocase(wview text, wview start) {
-    return text.size() >= start.size() && text_equal_nocase(text.substr(0, start.size()), start);
+bool ascii_starts_nocase(wview text, wview start) {
+    return text.size() >= start.size() && ascii_equal_nocase(text.substr(0, start.size()), start);
 }
 
-bool text_less_nocase::operator()(wview a, wview b) const {
+bool ascii_less_nocase::operator()(wview a, wview b) const {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = equal_prefix(a, b); i < common; ++i) {
         if (a[i] == b[i]) continue;
@@ -92,6 +92,42 @@ bool text_less_nocase::operator()(wview a, wview b) const {
         if (x != y) return x < y;
     }
     return a.size() < b.size();
+}
+
+WCHAR registry_fold(WCHAR c) {
+    // ASCII first: nearly every name is.
+    if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c;
+    const bool latin1 = c >= 0xE0 && c <= 0xFE && c != 0xF7;
+    const bool greek = c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2;
+    const bool cyrillic = c >= 0x430 && c <= 0x44F;
+    if (latin1 || greek || cyrillic) return static_cast<WCHAR>(c - 0x20);
+    if (c >= 0x450 && c <= 0x45F) return static_cast<WCHAR>(c - 0x50);
+    return c;
+}
+
+int name_order(wview a, wview b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = equal_prefix(a, b); i < common; ++i) {
+        if (a[i] == b[i]) continue;
+        const WCHAR x = registry_fold(a[i]), y = registry_fold(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size();
+}
+
+bool name_less::operator()(wview a, wview b) const { return name_order(a, b) < 0; }
+
+std::size_t name_hash::operator()(wview name) const {
+    std::size_t hash = 14695981039346656037u;
+    for (const WCHAR c : name) hash = (hash ^ registry_fold(c)) * 1099511628211u;
+    return hash;
+}
+
+bool name_equal::operator()(wview a, wview b) const {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && registry_fold(a[i]) != registry_fold(b[i])) return false;
+    return true;
 }
 
 std::string to_utf8(wview text) {
@@ -134,6 +170,34 @@ void append_utf16le(wtext& out, std::string_view bytes) {
 wtext from_utf16le(std::string_view bytes) {
     wtext out;
     append_utf16le(out, bytes);
+    return out;
+}
+
+namespace {
+
+// Windows-1252's characters for 0x80 to 0x9F; the five it leaves undefined
+// read as the control characters of the same numbers, as Windows reads them.
+constexpr char16_t cp1252_high[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+wtext from_utf8_or_1252(std::string_view bytes) {
+    wtext out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t cp = 0;
+        const std::size_t n = utf8_sequence(bytes, i, cp);
+        if (n) {
+            put_utf16(out, cp);
+            i += n;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(bytes[i++]);
+        out += byte >= 0x80 && byte < 0xA0 ? cp1252_high[byte - 0x80] : static_cast<char16_t>(byte);
+    }
     return out;
 }
 

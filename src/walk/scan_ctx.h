@@ -2,7 +2,7 @@
 // the walk and the status of the last registry open or enumeration.
 #pragma once
 
-#include "registry/platform.h"
+#include "platform/platform.h"
 
 #include <vector>
 
@@ -16,6 +16,6 @@ struct scan_ctx {
     const WCHAR* pid;      // PID filter, or null
     const WCHAR* vid;      // VID filter, or null
     LONG status;           // last open or enumeration status, 0 on success
-    std::vector<listed_port>* listed;  // with --json and --watch, the ports listed; else null
+    std::vector<listed_port>* listed;  // in a held look, the ports found, kept rather than printed; else null
     const WCHAR* at;       // with --at, the one location whose ports are listed; else null
 };

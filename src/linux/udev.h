@@ -8,18 +8,16 @@
 #include <utility>
 #include <vector>
 
-// Holds back the ttys udev has not finished with, from now on, where udev
-// runs: DIR is PORTSIFT_UDEV, else /run/udev unless PORTSIFT_SYSFS names a
-// tree of its own; udev runs when DIR/control exists. Watches DIR/data for
-// new records.
+// Holds back the ttys udev has not finished with, from the first call on,
+// where udev runs: DIR is PORTSIFT_UDEV, else /run/udev unless
+// PORTSIFT_SYSFS names a tree of its own; udev runs when DIR/control
+// exists. Watches DIR/data for new records. Later calls do nothing.
 void hold_unready_ttys();
-
-// True once hold_unready_ttys found udev running.
-bool holding_unready_ttys();
 
 // Of the ttys attached now, each a name and its "major:minor" (the `dev`
 // attribute), those without a udev record that were first seen less than
-// 5 seconds ago, by their names. Forgets the ttys no longer attached.
+// 5 seconds ago, by their names; none where udev does not run or nothing
+// is held back. Forgets the ttys no longer attached.
 std::set<std::string> unready_ttys(const std::vector<std::pair<std::string, std::string>>& ttys);
 
 // The descriptor that becomes readable when a record is written, or -1.

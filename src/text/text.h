@@ -2,7 +2,7 @@
 // UTF-16 conversion, shared by every part of the program.
 #pragma once
 
-#include "registry/platform.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <cstring>
@@ -12,12 +12,15 @@
 using wtext = std::basic_string<WCHAR>;
 using wview = std::basic_string_view<WCHAR>;
 
-// Equal without regard to ASCII case, as the C runtime compares in its
-// default locale.
-bool text_equal_nocase(wview a, wview b);
+// Two case folds, each with its own rule. The ASCII one is the C runtime's
+// in its default locale: the filters and the options compare with it. The
+// registry's is Windows': key and value names compare with it.
+
+// Equal without regard to ASCII case.
+bool ascii_equal_nocase(wview a, wview b);
 
 // True when `text` begins with `start`, without regard to ASCII case.
-bool starts_nocase(wview text, wview start);
+bool ascii_starts_nocase(wview text, wview start);
 
 // How many UTF-16 units `a` and `b` begin with alike, compared four at a
 // time: names share long prefixes (serial numbers, VID_xxxx&PID_), and
@@ -35,8 +38,33 @@ inline std::size_t equal_prefix(wview a, wview b) {
     return i;
 }
 
-// Orders texts as text_equal_nocase compares them; finds by view.
-struct text_less_nocase {
+// Orders texts as ascii_equal_nocase compares them; finds by view.
+struct ascii_less_nocase {
+    using is_transparent = void;
+    bool operator()(wview a, wview b) const;
+};
+
+// Upper-cases the letters Windows folds when it compares registry names
+// (ASCII, Latin-1, Greek and Cyrillic).
+WCHAR registry_fold(WCHAR c);
+
+// Orders names as Windows does: by their upper-cased form. Lookups with it
+// ignore case, and iteration gives the order in which subkeys enumerate.
+struct name_less {
+    using is_transparent = void;
+    bool operator()(wview a, wview b) const;
+};
+
+// The same order as a three-way comparison: negative, zero or positive.
+int name_order(wview a, wview b);
+
+// Hashes and compares names as name_less orders them, for lookups by name
+// alone.
+struct name_hash {
+    using is_transparent = void;
+    std::size_t operator()(wview name) const;
+};
+struct name_equal {
     using is_transparent = void;
     bool operator()(wview a, wview b) const;
 };
@@ -54,3 +82,7 @@ void append_utf16le(wtext& out, std::string_view bytes);
 // UTF-8 to UTF-16; each byte that does not start a valid sequence becomes
 // U+FFFD, and `valid`, when given, is cleared.
 wtext from_utf8(std::string_view bytes, bool* valid = nullptr);
+
+// UTF-8 to UTF-16, each byte that does not start a valid sequence read as
+// Windows-1252 (the ANSI code page older registry exports are written in).
+wtext from_utf8_or_1252(std::string_view bytes);

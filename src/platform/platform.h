@@ -1,15 +1,17 @@
 // What portsift needs from the system it runs on. The registry, port and
 // error-text calls are the Windows ones, from <windows.h>: the system's own
-// on Windows, our stand-in (src/winapi) on Linux; the build picks which.
-// Beside them, each system provides the calls below, in files of the same
-// names in src/win32 and src/linux: output.cpp (the standard streams and
-// the process's end), ports.cpp (the port queries and the devices'
-// descriptions) and watch.cpp (changes, and a watch's end).
+// on Windows; on Linux the emulation in src/winapi, which serves the image
+// a registry source makes (src/linux). Beside them, each system provides
+// the calls below, in files of the same names in src/win32 and src/linux:
+// output.cpp (the standard streams and the process's end), source.cpp (the
+// registry's source), ports.cpp (the port queries) and watch.cpp (changes,
+// and a watch's end).
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 enum class out_stream { standard_output, standard_error };
 
@@ -30,6 +32,31 @@ bool flush_output();
 // Ends the process with `status`; standard output was flushed before.
 [[noreturn]] void exit_process(int status);
 
+// --- source.cpp ---
+
+// What a run needs the registry to carry, beyond the walk's keys and values.
+struct source_needs {
+    bool descriptions = false;  // each device's description, maker, serial number and location (--json)
+    bool locations = false;     // each device's location (--at)
+    bool ready_ports = false;   // a port present only once it can be opened (--wait, --watch)
+};
+
+// What opening the registry's source found: both texts UTF-8, without
+// the "portsift: " before them or a line end.
+struct source_outcome {
+    std::string refusal;  // why the source cannot be read; empty when it was opened
+    std::string note;     // what to say once of the source opened; empty for none
+};
+
+// Opens the registry's source afresh for one look, with what the run
+// needs: the registry calls then read it until the next open. On Windows
+// the registry is the system's own, always open and carrying all of it.
+// On Linux the source is the export named by PORTSIFT_REGISTRY, or else
+// the USB devices under the sysfs root (PORTSIFT_SYSFS, or /sys), read
+// now; with ready_ports, the ttys udev has not set up yet are held back
+// from the first open on (see wait_for_change).
+source_outcome open_registry_source(const source_needs& needs);
+
 // --- ports.cpp ---
 
 // Called before each port query. May keep the system's port-configuration
@@ -38,18 +65,6 @@ bool flush_output();
 // thread's last-error code as it found it.
 void prepare_port_query();
 
-// Asked before the first registry open when the run prints the JSON
-// document: the registry is to carry each device's description, maker,
-// location and serial number where it has them (the Windows registry always
-// does; the Linux view of sysfs reads them only when asked).
-void describe_devices();
-
-// Asked before the first registry open when the run keeps the ports at one
-// location (--at): the registry is to carry each device's location (the
-// Windows registry always does; the Linux view records it only when asked,
-// and with describe_devices).
-void locate_devices();
-
 // --- watch.cpp ---
 
 // Waiting for a device to come (--wait). watch_changes starts watching the
@@ -57,20 +72,18 @@ void locate_devices();
 // so that a change during a try is not missed. wait_for_change blocks until
 // the system reports a change there or `milliseconds` pass. It returns false
 // when nothing the next try would read can have changed (a registry export
-// whose size and modification time are the same); otherwise true, with the
-// registry calls set to read the system afresh on the next open.
+// whose size and modification time are the same); otherwise true: the
+// next look opens the source afresh.
 void watch_changes();
 bool wait_for_change(unsigned milliseconds);
 
-// Handing over ports that can be opened (--wait, --watch): called once,
-// after watch_changes. From then on a port counts as present only once the
-// system has finished setting it up, or 5 seconds after it was first seen
-// (the set-up may be stuck, or ignore it); wait_for_change also returns when
-// a port's set-up finishes, and by the time the oldest unfinished one is to
-// be handed over anyway. On Linux where udev runs, a tty is set up once
-// udev has written its record; Windows names a port only once it is set
-// up, and nothing changes there.
-void await_ready_ports();
+// Handing over ports that can be opened (--wait, --watch: ready_ports
+// above): a port counts as present only once the system has finished
+// setting it up, or 5 seconds after it was first seen (the set-up may be
+// stuck, or ignore it); wait_for_change also returns when a port's set-up
+// finishes, and by the time the oldest unfinished one is to be handed over
+// anyway. On Linux where udev runs, a tty is set up once udev has written
+// its record; Windows names a port only once it is set up.
 
 // Watching until told to stop (--watch): from this call on, SIGINT, SIGTERM
 // and SIGHUP on Linux, and Ctrl-C, Ctrl-Break and the console closing on

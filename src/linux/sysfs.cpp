@@ -1,7 +1,10 @@
-#include "winapi/sysfs.h"
-#include "winapi/udev.h"
+// The registry view of the USB devices the Linux kernel lists now: the
+// nodes Windows would record for them under Enum\USB, and SERIALCOMM for
+// their ports.
+#include "linux/source.h"
+#include "linux/udev.h"
+#include "registry/schema.h"
 #include "registry/usb_names.h"
-#include "registry/platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,9 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char16_t* usb_class_guid = u"{36fc9e60-c465-11cf-8056-444553540000}";
-constexpr const char16_t* ports_class_guid = u"{4d36e978-e325-11ce-bfc1-08002be10318}";
-
 struct tty_port {
     unsigned interface;  // bInterfaceNumber
     std::string tty;
@@ -50,11 +50,6 @@ struct usb_device {
 
 // The attached devices, in the order they were listed.
 using device_list = std::vector<usb_device>;
-
-// Whether the view carries what the JSON document shows of each device, and
-// where each is plugged in (all of it, or for --at the place alone).
-bool describing = false;
-bool locating = false;
 
 // A number of at most 8 digits in `base`, not above `max`; none otherwise.
 std::optional<unsigned> parse_number(std::string_view text, unsigned base, unsigned max) {
@@ -121,11 +116,11 @@ std::optional<std::string> link_target(int dir, const std::string& path) {
 std::string last_component(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // Windows names an instance after the serial number only when it is usable
-// as one: printable ASCII without commas, and a valid key name.
+// as one: printable ASCII without blanks or commas, and a valid key name.
 bool usable_serial(const std::string& serial) {
     if (serial.empty() || serial.size() > max_key_name) return false;
     for (char c : serial)
-        if (c < 0x20 || c > 0x7E || c == ',' || c == '\\') return false;
+        if (c <= 0x20 || c > 0x7E || c == ',' || c == '\\') return false;
     return true;
 }
 
@@ -171,7 +166,7 @@ bool parse_uevent(std::string_view text, unsigned& vid, unsigned& pid, std::opti
 // kernel follows in the same call): its uevent, or in a copied tree without
 // one, its ID files; and its serial number. False when it is half gone or
 // not a device.
-bool read_device(int devices, std::string_view name, usb_device& device) {
+bool read_device(int devices, std::string_view name, const source_needs& needs, usb_device& device) {
     char path[320], buffer[4096];
     const auto uevent = read_attr(devices, attr_path(path, name, "uevent"), buffer);
     if (!uevent || !parse_uevent(*uevent, device.vid, device.pid, device.device_class)) {
@@ -183,7 +178,7 @@ bool read_device(int devices, std::string_view name, usb_device& device) {
         device.device_class.reset();
     }
     device.serial = read_attr(devices, attr_path(path, name, "serial"), buffer).value_or("");
-    if (describing) {
+    if (needs.descriptions) {
         const std::string dir(name);
         device.described = std::make_unique<usb_device::texts>(
             usb_device::texts{read_attr(devices, dir + "/product"), read_attr(devices, dir + "/manufacturer")});
@@ -209,14 +204,14 @@ void for_each_entry(int dir, Each each) {
 }
 
 // The attached USB devices.
-device_list usb_devices(int root) {
+device_list usb_devices(int root, const source_needs& needs) {
     device_list devices;
     const int dir = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return devices;
     usb_device device;
     for_each_entry(dir, [&](std::string_view name) {
         if (name.find(':') != std::string_view::npos) return;  // an interface
-        if (read_device(dir, name, device)) devices.push_back(std::exchange(device, usb_device{}));
+        if (read_device(dir, name, needs, device)) devices.push_back(std::exchange(device, usb_device{}));
     });
     return devices;
 }
@@ -324,10 +319,10 @@ std::vector<std::pair<unsigned, std::string>> numbered_ports(int root, std::vect
     return ports;
 }
 
-// The USB ttys udev has not finished with yet, while they are held back
-// (hold_unready_ttys): each is known by its `dev`, major:minor.
-std::set<std::string> unready_ports(int root, const device_list& devices) {
-    if (!holding_unready_ttys()) return {};
+// The USB ttys udev has not finished with yet, when the run hands over
+// ready ports alone: each is known by its `dev`, major:minor.
+std::set<std::string> unready_ports(int root, const device_list& devices, const source_needs& needs) {
+    if (!needs.ready_ports) return {};
     std::vector<std::pair<std::string, std::string>> ttys;
     for (const usb_device& device : devices)
         for (const tty_port& port : device.ports)
@@ -336,31 +331,43 @@ std::set<std::string> unready_ports(int root, const device_list& devices) {
 }
 
 // Names each device's instance after its serial number where that is
-// usable and no other attached device has the same VID, PID and serial (as
-// the registry compares names: without regard to case); the others go by
-// their sysfs names, so that every instance name stays unique.
+// usable and no other attached device of the same VID and PID has it as
+// its serial or as its sysfs name (as the registry compares names: without
+// regard to case); the others go by their sysfs names, so that every
+// instance name stays unique.
 void name_instances(device_list& devices) {
-    const auto upper = [](char c) { return fold_char(static_cast<unsigned char>(c)); };
-    const auto same = [&](const usb_device& a, const usb_device& b) {
-        return a.vid == b.vid && a.pid == b.pid &&
-               std::equal(a.serial.begin(), a.serial.end(), b.serial.begin(), b.serial.end(),
+    struct name_of {
+        std::uint64_t hash;
+        usb_device* device;
+        const std::string* name;
+        bool serial;  // the name is its serial number, not its sysfs name
+    };
+    const auto upper = [](char c) { return registry_fold(static_cast<unsigned char>(c)); };
+    const auto hash_of = [&](const usb_device& device, const std::string& name) {
+        std::uint64_t hash = (std::uint64_t{device.vid} << 16 | device.pid) * 1099511628211u;
+        for (const char c : name) hash = (hash ^ upper(c)) * 1099511628211u;
+        return hash;
+    };
+    const auto same = [&](const name_of& a, const name_of& b) {
+        return a.device->vid == b.device->vid && a.device->pid == b.device->pid &&
+               std::equal(a.name->begin(), a.name->end(), b.name->begin(), b.name->end(),
                           [&](char x, char y) { return upper(x) == upper(y); });
     };
-    // Devices by a hash of what names them; only those of one hash compare.
-    std::vector<std::pair<std::uint64_t, usb_device*>> ids;
+    // Names by a hash of what they name; only those of one hash compare.
+    std::vector<name_of> names;
     for (usb_device& device : devices) {
-        if (!usable_serial(device.serial)) continue;
-        std::uint64_t hash = (std::uint64_t{device.vid} << 16 | device.pid) * 1099511628211u;
-        for (const char c : device.serial) hash = (hash ^ upper(c)) * 1099511628211u;
-        ids.emplace_back(hash, &device);
+        names.push_back({hash_of(device, device.sys_name), &device, &device.sys_name, false});
+        if (usable_serial(device.serial)) names.push_back({hash_of(device, device.serial), &device, &device.serial, true});
     }
-    std::sort(ids.begin(), ids.end());
-    for (std::size_t start = 0, end = 0; start < ids.size(); start = end) {
-        while (end < ids.size() && ids[end].first == ids[start].first) ++end;
+    std::sort(names.begin(), names.end(), [](const name_of& a, const name_of& b) { return a.hash < b.hash; });
+    for (std::size_t start = 0, end = 0; start < names.size(); start = end) {
+        while (end < names.size() && names[end].hash == names[start].hash) ++end;
         for (std::size_t i = start; i < end; ++i) {
+            if (!names[i].serial) continue;
             bool unique = true;
-            for (std::size_t j = start; j < end && unique; ++j) unique = i == j || !same(*ids[i].second, *ids[j].second);
-            ids[i].second->by_serial = unique;
+            for (std::size_t j = start; j < end && unique; ++j)
+                unique = names[i].device == names[j].device || !same(names[i], names[j]);
+            names[i].device->by_serial = unique;
         }
     }
 }
@@ -398,23 +405,24 @@ std::string_view device_tty(const usb_device& device, std::string_view tty) {
 using node_values = std::array<image_value, 7>;
 
 // The values of `node` in `values`; their count.
-std::size_t node_values_of(reg_image& image, const view_node& node, node_values& values) {
+std::size_t node_values_of(reg_image& image, const view_node& node, const source_needs& needs,
+                           node_values& values) {
     std::size_t count = 0;
     const auto add = [&](wview name, wview text) { values[count++] = {name, REG_SZ, string_data(image, text)}; };
     const usb_device& device = *node.device;
-    add(u"ClassGUID", node.guid);
-    if (describing) {
+    add(CLASS_GUID_VALUE, node.guid);
+    if (needs.descriptions) {
         // As Windows keeps them, and the kernel's serial number (empty for
         // none), which the instance name does not always show.
-        if (const auto& product = device.described->product) add(u"DeviceDesc", keep_text(image, {}, *product));
-        if (const auto& maker = device.described->manufacturer) add(u"Mfg", keep_text(image, {}, *maker));
-        add(u"SerialNumber", keep_text(image, {}, device.serial));
+        if (const auto& product = device.described->product) add(DEVICE_DESC_VALUE, keep_text(image, {}, *product));
+        if (const auto& maker = device.described->manufacturer) add(MFG_VALUE, keep_text(image, {}, *maker));
+        add(SERIAL_NUMBER_VALUE, keep_text(image, {}, device.serial));
     }
-    if (describing || locating) add(u"LocationInformation", keep_text(image, {}, device.sys_name));
+    if (needs.descriptions || needs.locations) add(LOCATION_VALUE, keep_text(image, {}, device.sys_name));
     if (node.composite) {
         // Its functions' names begin with its ParentIdPrefix.
-        add(u"Service", u"usbccgp");
-        add(u"ParentIdPrefix", node.instance);
+        add(SERVICE_VALUE, COMPOSITE_SERVICE);
+        add(PARENT_ID_PREFIX_VALUE, node.instance);
     }
     return count;
 }
@@ -437,7 +445,7 @@ std::vector<view_node> view_nodes(reg_image& image, int root, const device_list&
         // Only a device with one port can be that port; the class files are
         // read for those alone.
         const bool is_port = device.ports.size() == 1 && single_function(bus, device);
-        view_node& node = add(device, -1, instance, is_port ? ports_class_guid : usb_class_guid,
+        view_node& node = add(device, -1, instance, is_port ? PORTS_CLASS_GUID : USB_CLASS_GUID,
                               is_port ? std::string_view(device.ports.front().tty) : std::string_view());
         if (is_port || device.ports.empty()) continue;
         // A device whose ports are functions is composite, as Windows
@@ -450,11 +458,11 @@ std::vector<view_node> view_nodes(reg_image& image, int root, const device_list&
         for (auto& [number, ttys] : interfaces) {
             const int function = static_cast<int>(number);
             if (ttys.size() == 1) {
-                add(device, function, instance, ports_class_guid, device_tty(device, ttys.front()));
+                add(device, function, instance, PORTS_CLASS_GUID, device_tty(device, ttys.front()));
                 continue;
             }
             for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
-                add(device, function, keep_text(image, wtext(instance) + u'&', std::to_string(port)), ports_class_guid,
+                add(device, function, keep_text(image, wtext(instance) + u'&', std::to_string(port)), PORTS_CLASS_GUID,
                     device_tty(device, tty));
         }
     }
@@ -470,16 +478,28 @@ image_key& only_child(reg_image& image, image_key& parent, wview name) {
     return child[0];
 }
 
+// The keys of `path` below `parent`, each its parent's only subkey: the last.
+image_key& only_path(reg_image& image, image_key& parent, wview path) {
+    image_key* key = &parent;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find(u'\\', start), path.size());
+        key = &only_child(image, *key, path.substr(start, end - start));
+        start = end + 1;
+    }
+    return *key;
+}
+
 // The instance key of like-named nodes, `group`, in `instance`: its name
 // the first's, its values and port the later's where both have one.
-void image_instance(reg_image& image, std::span<const view_node* const> group, image_key& instance) {
+void image_instance(reg_image& image, std::span<const view_node* const> group, const source_needs& needs,
+                    image_key& instance) {
     node_values made;
-    std::span<const image_value> values(made.data(), node_values_of(image, *group.front(), made));
+    std::span<const image_value> values(made.data(), node_values_of(image, *group.front(), needs, made));
     std::vector<image_value> merged;
     wview port = group.front()->port;
     if (group.size() > 1) merged.assign(values.begin(), values.end());
     for (const view_node* later : group.subspan(1)) {
-        const std::size_t count = node_values_of(image, *later, made);
+        const std::size_t count = node_values_of(image, *later, needs, made);
         for (const image_value& value : std::span(made).first(count)) {
             auto same = std::find_if(merged.begin(), merged.end(),
                                      [&](const image_value& v) { return name_equal()(v.name, value.name); });
@@ -492,14 +512,15 @@ void image_instance(reg_image& image, std::span<const view_node* const> group, i
     instance.name = group.front()->instance;
     instance.values = image_copy(image, values);
     if (port.empty()) return;
-    image_key& parameters = only_child(image, instance, u"Device Parameters");
+    image_key& parameters = only_child(image, instance, DEVICE_PARAMETERS_KEY);
     const auto port_name = image_array<image_value>(image, 1);
-    port_name[0] = {u"PortName", REG_SZ, string_data(image, port)};
+    port_name[0] = {PORT_NAME_VALUE, REG_SZ, string_data(image, port)};
     parameters.values = port_name;
 }
 
 // The subkeys of Enum\USB, every node under its key.
-std::span<const image_key> usb_subkeys(reg_image& image, const std::vector<view_node>& nodes) {
+std::span<const image_key> usb_subkeys(reg_image& image, const std::vector<view_node>& nodes,
+                                       const source_needs& needs) {
     // The nodes in the registry's order: by key (whose names, VID_vvvv&PID_pppp
     // and its functions' &MI_nn, order as their numbers do), then instance.
     std::vector<const view_node*> order;
@@ -536,27 +557,23 @@ std::span<const image_key> usb_subkeys(reg_image& image, const std::vector<view_
             usb_keys[key].children = instance_keys.subspan(i, 0);
         }
         usb_keys[key].children = {usb_keys[key].children.data(), usb_keys[key].children.size() + 1};
-        image_instance(image, std::span(order).subspan(first, end - first), instance_keys[i]);
+        image_instance(image, std::span(order).subspan(first, end - first), needs, instance_keys[i]);
     }
     return usb_keys;
 }
 
 }  // namespace
 
-void describe_sysfs_devices() { describing = true; }
-
-void locate_sysfs_devices() { locating = true; }
-
-std::unique_ptr<reg_image> sysfs_image(const std::string& root_path) {
+std::unique_ptr<reg_image> sysfs_image(const std::string& root_path, const source_needs& needs) {
     auto image = std::make_unique<reg_image>();
     // A root we may list but not enter is as unreadable as a missing one.
     if (::access(root_path.c_str(), R_OK | X_OK) != 0) return image;
     const int root = ::open(root_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root < 0) return image;
-    auto devices = usb_devices(root);
+    auto devices = usb_devices(root, needs);
     attach_ttys(root, root_path, devices);
     name_instances(devices);
-    const std::set<std::string> unready = unready_ports(root, devices);
+    const std::set<std::string> unready = unready_ports(root, devices, needs);
     std::vector<view_node> nodes = view_nodes(*image, root, devices);
     ::close(root);
 
@@ -566,16 +583,17 @@ std::unique_ptr<reg_image> sysfs_image(const std::string& root_path) {
         if (!node.tty.empty() && !unready.count(std::string(node.tty)))
             present.push_back({keep_text(*image, u"\\Device\\", node.tty), REG_SZ, string_data(*image, node.port)});
 
-    const auto usb_keys = usb_subkeys(*image, nodes);
+    const auto usb_keys = usb_subkeys(*image, nodes, needs);
 
+    // HARDWARE\... and SYSTEM\..., in the registry's order.
+    const wview serialcomm_path = SERIALCOMM_PATH, usb_path = USB_ENUM_PATH;
+    const std::size_t hardware = serialcomm_path.find(u'\\'), system = usb_path.find(u'\\');
     const auto top = image_array<image_key>(*image, 2);
-    top[0].name = u"HARDWARE";
-    top[1].name = u"SYSTEM";
+    top[0].name = serialcomm_path.substr(0, hardware);
+    top[1].name = usb_path.substr(0, system);
     image->hklm.children = top;
-    image_key& serialcomm = only_child(*image, only_child(*image, top[0], u"DEVICEMAP"), u"SERIALCOMM");
-    serialcomm.values = image_copy(*image, std::span<const image_value>(present));
-    image_key& usb = only_child(*image, only_child(*image, only_child(*image, top[1], u"CurrentControlSet"), u"Enum"),
-                                u"USB");
-    usb.children = usb_keys;
+    only_path(*image, top[0], serialcomm_path.substr(hardware + 1)).values =
+        image_copy(*image, std::span<const image_value>(present));
+    only_path(*image, top[1], usb_path.substr(system + 1)).children = usb_keys;
     return image;
 }

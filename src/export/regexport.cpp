@@ -1,0 +1,520 @@
+#include "export/regexport.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t no_key = UINT32_MAX;
+
+// A key as the export builds it: its subkeys a list, its values one run in
+// the image's arena (moved to the end when a later section adds to a key
+// whose run is no longer last).
+struct build_key {
+    wview name;
+    std::uint32_t first_child = no_key, next_sibling = no_key;
+    image_value* values = nullptr;
+    std::uint32_t value_count = 0;
+    bool deleted = false;
+};
+
+// A subkey by its parent and its name, as the registry compares names.
+struct child_ref {
+    std::uint32_t parent;
+    wview name;
+};
+struct child_hash {
+    std::size_t operator()(const child_ref& ref) const { return name_hash()(ref.name) ^ ref.parent * 0x9E3779B97F4A7C15u; }
+};
+struct child_equal {
+    bool operator()(const child_ref& a, const child_ref& b) const {
+        return a.parent == b.parent && name_equal()(a.name, b.name);
+    }
+};
+
+// Value runs are placed in chunks of this many.
+constexpr std::size_t values_per_chunk = 4096;
+
+}  // namespace
+
+struct export_reading {
+    reg_image& image;
+    std::vector<build_key> keys{build_key{}};  // HKEY_LOCAL_MACHINE first
+    std::unordered_map<child_ref, std::uint32_t, child_hash, child_equal> children;
+    std::unordered_set<wview> value_names;  // each name once, in the arena
+    std::span<image_value> chunk;           // where value runs are placed now
+    std::size_t chunk_used = 0;
+
+    std::string pending;         // the bytes of a line not yet whole
+    bool started = false;        // the byte-order mark has been looked at
+    bool utf16 = false;
+    bool ansi = false;           // a REGEDIT4 export: bytes that are not UTF-8 are Windows-1252
+    std::size_t line = 0;        // the line last read, from 1
+    bool header_read = false;
+    std::uint32_t current = no_key;  // key of the section now open
+    bool other_root = false;     // the section is under another root: read, then dropped
+    bool in_section = false;     // false until the first section
+    // A hex list going on over lines that end in a backslash, and the line
+    // it started on.
+    bool continuing = false;
+    std::size_t continued_from = 0;
+    wtext joined;
+    // The keys of the last section's path below HKEY_LOCAL_MACHINE, for the
+    // next section to start from: sections mostly follow one another down.
+    std::vector<std::uint32_t> path;
+    wtext text;                  // the line being read
+    std::vector<BYTE> data;      // a value's bytes being read
+
+    explicit export_reading(reg_image& into) : image(into) {}
+};
+
+namespace {
+
+struct parse_failure {
+    export_error error;
+};
+
+[[noreturn]] void refuse(const export_reading& st, std::string what) {
+    throw parse_failure{{st.line, std::move(what)}};
+}
+
+bool is_blank(WCHAR c) { return c == u' ' || c == u'\t'; }
+
+wview trim(wview s) {
+    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Parses 1 to `max_digits` hex digits making up all of `s`.
+std::optional<std::uint32_t> hex_number(wview s, std::size_t max_digits) {
+    if (s.empty() || s.size() > max_digits) return std::nullopt;
+    std::uint32_t n = 0;
+    for (WCHAR c : s) {
+        const int d = hex_digit(c);
+        if (d < 0) return std::nullopt;
+        n = n * 16 + static_cast<std::uint32_t>(d);
+    }
+    return n;
+}
+
+// --- The keys and values -------------------------------------------------
+
+std::uint32_t find_child(const export_reading& st, std::uint32_t parent, wview name) {
+    const auto it = st.children.find(child_ref{parent, name});
+    return it == st.children.end() ? no_key : it->second;
+}
+
+std::uint32_t child(export_reading& st, std::uint32_t parent, wview name) {
+    if (const std::uint32_t found = find_child(st, parent, name); found != no_key) return found;
+    const auto id = static_cast<std::uint32_t>(st.keys.size());
+    build_key& key = st.keys.emplace_back();
+    key.name = keep_text(st.image, name);
+    key.next_sibling = st.keys[parent].first_child;
+    st.keys[parent].first_child = id;
+    st.children.emplace(child_ref{parent, key.name}, id);
+    return id;
+}
+
+void remove_child(export_reading& st, std::uint32_t parent, wview name) {
+    const auto it = st.children.find(child_ref{parent, name});
+    if (it == st.children.end()) return;
+    st.keys[it->second].deleted = true;
+    st.children.erase(it);
+}
+
+// Room for one more value in the run of `key`, at its end.
+image_value& value_slot(export_reading& st, build_key& key) {
+    const bool last = key.values && key.values + key.value_count == st.chunk.data() + st.chunk_used;
+    if (last && st.chunk_used < st.chunk.size()) {
+        ++st.chunk_used;
+        return key.values[key.value_count++];
+    }
+    if (st.chunk.size() - st.chunk_used < key.value_count + 1) {
+        st.chunk = image_array<image_value>(st.image, std::max<std::size_t>(values_per_chunk, key.value_count + 1));
+        st.chunk_used = 0;
+    }
+    image_value* moved = st.chunk.data() + st.chunk_used;
+    std::copy(key.values, key.values + key.value_count, moved);
+    key.values = moved;
+    st.chunk_used += key.value_count + 1;
+    return key.values[key.value_count++];
+}
+
+image_value* find_value(build_key& key, wview name) {
+    for (image_value* value = key.values; value != key.values + key.value_count; ++value)
+        if (name_equal()(value->name, name)) return value;
+    return nullptr;
+}
+
+// Stores a value as `name`, in place of any value of that name (whose name
+// stays as first written).
+void set_value(export_reading& st, wview name, DWORD type, std::span<const BYTE> data) {
+    build_key& key = st.keys[st.current];
+    image_value* value = find_value(key, name);
+    if (!value) {
+        value = &value_slot(st, key);
+        auto known = st.value_names.find(name);
+        if (known == st.value_names.end()) known = st.value_names.insert(keep_text(st.image, name)).first;
+        value->name = *known;
+    }
+    value->type = type;
+    value->data = data;
+}
+
+void delete_value(export_reading& st, wview name) {
+    build_key& key = st.keys[st.current];
+    image_value* value = find_value(key, name);
+    if (!value) return;
+    std::copy(value + 1, key.values + key.value_count, value);
+    --key.value_count;
+}
+
+// The image of key `id`, its subkeys sorted as the registry enumerates them.
+void image_into(export_reading& st, std::uint32_t id, image_key& out) {
+    const build_key& key = st.keys[id];
+    std::size_t count = 0;
+    for (std::uint32_t c = key.first_child; c != no_key; c = st.keys[c].next_sibling) count += !st.keys[c].deleted;
+    const auto children = image_array<image_key>(st.image, count);
+    std::size_t i = 0;
+    for (std::uint32_t c = key.first_child; c != no_key; c = st.keys[c].next_sibling) {
+        if (st.keys[c].deleted) continue;
+        children[i].name = st.keys[c].name;
+        image_into(st, c, children[i++]);
+    }
+    std::sort(children.begin(), children.end(),
+              [](const image_key& a, const image_key& b) { return name_less()(a.name, b.name); });
+    out.children = children;
+    out.values = {key.values, key.value_count};
+}
+
+// --- The lines -------------------------------------------------------------
+
+// A quoted string at the start of `s`, with \\ and \" escapes, into `out`;
+// `s` is left after the closing quote.
+void quoted(const export_reading& st, wview& s, wtext& out) {
+    out.clear();
+    for (std::size_t i = 1; i < s.size(); ++i) {
+        if (s[i] == u'"') {
+            s.remove_prefix(i + 1);
+            return;
+        }
+        if (s[i] == u'\\' && i + 1 < s.size() && (s[i + 1] == u'\\' || s[i + 1] == u'"')) ++i;
+        out += s[i];
+    }
+    refuse(st, "a quoted string has no closing quote");
+}
+
+// The bytes of a hex list, "hh,hh,...", into `st.data`.
+void hex_bytes(export_reading& st, wview list) {
+    st.data.clear();
+    list = trim(list);
+    while (!list.empty()) {
+        const std::size_t comma = list.find(u',');
+        const auto byte = hex_number(trim(list.substr(0, comma)), 2);
+        if (!byte) refuse(st, "a hex byte list holds something other than two-digit hex bytes");
+        st.data.push_back(static_cast<BYTE>(*byte));
+        if (comma == wview::npos) break;
+        list = trim(list.substr(comma + 1));
+    }
+}
+
+void parse_data(export_reading& st, wview name, wview data) {
+    DWORD type = REG_NONE;
+    if (!data.empty() && data.front() == u'"') {
+        wview rest = data;
+        wtext text;
+        quoted(st, rest, text);
+        if (!trim(rest).empty()) refuse(st, "text follows the closing quote of a string value");
+        if (st.other_root) return;
+        set_value(st, name, REG_SZ, copy_string_data(st.image, text));
+        return;
+    }
+    if (ascii_starts_nocase(data, TEXT("dword:"))) {
+        const auto n = hex_number(trim(data.substr(6)), 8);
+        if (!n) refuse(st, "a dword value needs 1 to 8 hex digits");
+        type = REG_DWORD;
+        st.data = {static_cast<BYTE>(*n), static_cast<BYTE>(*n >> 8), static_cast<BYTE>(*n >> 16),
+                   static_cast<BYTE>(*n >> 24)};
+    } else if (ascii_starts_nocase(data, TEXT("hex:"))) {
+        type = REG_BINARY;
+        hex_bytes(st, data.substr(4));
+    } else if (ascii_starts_nocase(data, TEXT("hex("))) {
+        const std::size_t close = data.find(TEXT("):"));
+        const auto number = close == wview::npos ? std::nullopt : hex_number(data.substr(4, close - 4), 8);
+        if (!number) refuse(st, "a hex(N) type needs 1 to 8 hex digits and \"):\"");
+        type = *number;
+        hex_bytes(st, data.substr(close + 2));
+    } else {
+        refuse(st, "value data must be a quoted string, dword:, hex: or hex(N):, or - to delete");
+    }
+    if (st.other_root) return;
+    set_value(st, name, type, image_copy(st.image, std::span<const BYTE>(st.data)));
+}
+
+void parse_value(export_reading& st, wview line) {
+    if (!st.in_section) refuse(st, "a value comes before the first [key] section");
+    wtext name;
+    wview rest = line;
+    if (rest.front() == u'@') {
+        rest.remove_prefix(1);
+    } else {
+        quoted(st, rest, name);
+        if (name.size() > max_value_name) refuse(st, "a value name is longer than 16383 characters");
+    }
+    rest = trim(rest);
+    if (rest.empty() || rest.front() != u'=') refuse(st, "a value name must be followed by =");
+    rest = trim(rest.substr(1));
+    if (st.current == no_key && !st.other_root) return;  // values of a deleted key are dropped
+    if (rest == TEXT("-")) {
+        if (!st.other_root) delete_value(st, name);
+        return;
+    }
+    parse_data(st, name, rest);
+}
+
+// HKEY_LOCAL_MACHINE (true) or another root (false); any other name is refused.
+bool local_root(const export_reading& st, wview root) {
+    static const std::array<const WCHAR*, 2> local = {TEXT("HKEY_LOCAL_MACHINE"), TEXT("HKLM")};
+    static const std::array<const WCHAR*, 8> others = {TEXT("HKEY_CURRENT_USER"), TEXT("HKCU"),
+                                                       TEXT("HKEY_CLASSES_ROOT"), TEXT("HKCR"),
+                                                       TEXT("HKEY_USERS"),        TEXT("HKU"),
+                                                       TEXT("HKEY_CURRENT_CONFIG"), TEXT("HKCC")};
+    for (const WCHAR* name : local)
+        if (ascii_equal_nocase(root, name)) return true;
+    for (const WCHAR* name : others)
+        if (ascii_equal_nocase(root, name)) return false;
+    refuse(st, "a section does not start with a registry root such as HKEY_LOCAL_MACHINE");
+}
+
+void parse_section(export_reading& st, wview line) {
+    if (line.back() != u']') refuse(st, "a [key] section has no closing ]");
+    wview path = line.substr(1, line.size() - 2);
+    const bool remove = !path.empty() && path.front() == u'-';
+    if (remove) path.remove_prefix(1);
+    const std::size_t slash = path.find(u'\\');
+    const bool local = local_root(st, path.substr(0, slash));
+    st.in_section = true;
+    // Split the path first: the limits are checked before anything changes.
+    std::vector<wview> names;
+    for (wview rest = slash == wview::npos ? wview() : path.substr(slash + 1); !rest.empty();) {
+        const std::size_t next = rest.find(u'\\');
+        const wview name = rest.substr(0, next);
+        if (name.empty()) refuse(st, "a key path has an empty key name");
+        if (name.size() > max_key_name) refuse(st, "a key name is longer than 255 characters");
+        names.push_back(name);
+        if (names.size() > max_key_depth) refuse(st, "a key path is deeper than 512 levels");
+        rest = next == wview::npos ? wview() : rest.substr(next + 1);
+    }
+    st.other_root = !local;
+    if (remove) {
+        if (names.empty()) refuse(st, "a registry root cannot be deleted");
+        st.current = no_key;
+        st.other_root = false;
+        st.path.clear();
+        if (!local) return;
+        std::uint32_t parent = 0;
+        for (std::size_t i = 0; parent != no_key && i + 1 < names.size(); ++i) parent = find_child(st, parent, names[i]);
+        if (parent != no_key) remove_child(st, parent, names.back());
+        return;
+    }
+    if (!local) {
+        st.current = no_key;
+        st.path.clear();
+        return;
+    }
+    std::size_t shared = 0;
+    while (shared < names.size() && shared < st.path.size() && st.keys[st.path[shared]].name == names[shared]) ++shared;
+    st.path.resize(shared);
+    std::uint32_t key = shared ? st.path.back() : 0;
+    for (std::size_t i = shared; i < names.size(); ++i) st.path.push_back(key = child(st, key, names[i]));
+    st.current = key;
+}
+
+// U+FEFF, as a UTF-16LE or UTF-8 byte-order mark reads.
+constexpr WCHAR byte_order_mark = 0xFEFF;
+
+constexpr const WCHAR* headers[] = {TEXT("Windows Registry Editor Version 5.00"), TEXT("REGEDIT4")};
+
+bool is_header(wview line) {
+    for (const WCHAR* header : headers)
+        if (line == header) return true;
+    return false;
+}
+
+// One line after the header, without its line end.
+void parse_line(export_reading& st, wview line) {
+    line = trim(line);
+    if (st.continuing) {
+        // Hex lists go on over lines that end in a backslash.
+        const bool again = !line.empty() && line.back() == u'\\';
+        st.joined.append(again ? line.substr(0, line.size() - 1) : line);
+        if (again) return;
+        st.continuing = false;
+        const std::size_t last_line = st.line;
+        st.line = st.continued_from;
+        parse_value(st, st.joined);
+        st.line = last_line;
+        return;
+    }
+    if (line.find(u'\0') != wview::npos) refuse(st, "the line holds a NUL character");
+    if (line.empty() || line.front() == u';') return;
+    // Exports joined into one (copy /b a.reg+b.reg, cat): each further one
+    // starts with its byte-order mark and header, and its keys merge with
+    // those read so far, as reg import would merge them.
+    if (is_header(trim(line.front() == byte_order_mark ? line.substr(1) : line))) {
+        st.current = no_key;
+        st.other_root = false;
+        st.in_section = false;
+        return;
+    }
+    if (line.front() == u'[') {
+        parse_section(st, line);
+        return;
+    }
+    if (line.front() != u'"' && line.front() != u'@') refuse(st, "the line is neither a [key] section nor a value");
+    if (line.back() == u'\\' && line.find(TEXT("=hex")) != wview::npos) {
+        st.continuing = true;
+        st.continued_from = st.line;
+        st.joined.assign(line.substr(0, line.size() - 1));
+        return;
+    }
+    parse_value(st, line);
+}
+
+// Decodes the line `bytes` into `st.text` and reads it.
+void read_line(export_reading& st, std::string_view bytes) {
+    ++st.line;
+    st.text.clear();
+    if (st.utf16) {
+        append_utf16le(st.text, bytes);
+    } else {
+        bool valid = true;
+        st.text = st.ansi ? from_utf8_or_1252(bytes) : from_utf8(bytes, &valid);
+        if (!valid) refuse(st, "the text is not valid UTF-8");
+    }
+    if (!st.text.empty() && st.text.back() == u'\r') st.text.pop_back();
+    if (st.header_read) {
+        parse_line(st, st.text);
+        return;
+    }
+    const wview header = trim(st.text);
+    if (!is_header(header)) {
+        st.line = 1;
+        refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+    }
+    st.header_read = true;
+    st.ansi = !st.utf16 && header == TEXT("REGEDIT4");
+}
+
+// Reads every whole line of `bytes`; the last one too when `last`. Returns
+// how many bytes were read.
+std::size_t read_lines(export_reading& st, std::string_view bytes, bool last) {
+    std::size_t pos = 0;
+    if (!st.started) {
+        if (bytes.size() < 3 && !last) return 0;
+        pos = text_start(bytes, st.utf16);
+        st.started = true;
+    }
+    while (pos < bytes.size()) {
+        std::size_t end = pos;
+        if (st.utf16) {
+            // A line feed is "\n\0" at an even place from the start.
+            for (;;) {
+                const void* found = std::memchr(bytes.data() + end, '\n', bytes.size() - end);
+                if (!found) {
+                    end = bytes.size();
+                    break;
+                }
+                end = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
+                if ((end - pos) % 2 == 0 && end + 1 < bytes.size() && bytes[end + 1] == 0) break;
+                if ((end - pos) % 2 == 0 && end + 1 == bytes.size()) {
+                    end = bytes.size();
+                    break;
+                }
+                ++end;
+            }
+        } else {
+            end = std::min(bytes.find('\n', pos), bytes.size());
+        }
+        if (end == bytes.size() && !last) break;
+        const std::size_t size = end - pos;
+        read_line(st, bytes.substr(pos, st.utf16 ? size - size % 2 : size));
+        pos = std::min(end + (st.utf16 ? 2 : 1), bytes.size());
+    }
+    return pos;
+}
+
+void delete_reading(export_reading* reading) { delete reading; }
+
+}  // namespace
+
+std::size_t text_start(std::string_view bytes, bool& utf16) {
+    utf16 = bytes.starts_with("\xFF\xFE");
+    return utf16 ? 2 : bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+}
+
+bool could_be_header(std::string_view line, bool utf16, bool complete) {
+    wtext text = utf16 ? from_utf16le(line) : from_utf8(line);
+    if (!text.empty() && text.back() == u'\r') text.pop_back();
+    const wview trimmed = trim(text);
+    for (const WCHAR* header : headers)
+        if (complete ? trimmed == header : wview(header).starts_with(trimmed)) return true;
+    return false;
+}
+
+std::size_t utf16_lines(std::string_view bytes) {
+    std::size_t lines = 1;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) lines += bytes[i] == '\n' && bytes[i + 1] == 0;
+    return lines;
+}
+
+std::unique_ptr<export_reading, void (*)(export_reading*)> start_export(reg_image& image) {
+    return {new export_reading(image), delete_reading};
+}
+
+std::optional<export_error> read_more(export_reading& reading, std::string_view bytes) {
+    try {
+        if (reading.pending.empty()) {
+            const std::size_t read = read_lines(reading, bytes, false);
+            reading.pending.assign(bytes.substr(read));
+            return std::nullopt;
+        }
+        reading.pending.append(bytes);
+        const std::size_t read = read_lines(reading, reading.pending, false);
+        reading.pending.erase(0, read);
+    } catch (const parse_failure& failure) {
+        return failure.error;
+    }
+    return std::nullopt;
+}
+
+std::optional<export_error> finish_export(export_reading& reading) {
+    try {
+        read_lines(reading, reading.pending, true);
+        reading.pending.clear();
+        if (!reading.header_read) {
+            reading.line = 1;
+            refuse(reading, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+        }
+        if (reading.continuing) refuse(reading, "the file ends inside a continued hex list");
+    } catch (const parse_failure& failure) {
+        return failure.error;
+    }
+    image_into(reading, 0, reading.image.hklm);
+    return std::nullopt;
+}
+
+std::optional<export_error> read_export(std::string_view bytes, reg_image& image) {
+    bool utf16 = false;
+    text_start(bytes, utf16);
+    if (utf16 && bytes.size() % 2 != 0)
+        return export_error{utf16_lines(bytes), "the file ends in the middle of a UTF-16 character"};
+    const auto reading = start_export(image);
+    if (auto error = read_more(*reading, bytes)) return error;
+    return finish_export(*reading);
+}

@@ -1,0 +1,41 @@
+// The registry's schema as portsift reads it: every key path, subkey and
+// value name, device setup class and service name that the walk, the view
+// by device, the JSON document and the change watch read, and that the
+// Linux view of sysfs writes, each spelled once. How device and instance
+// keys are named is usb_names.h's.
+#pragma once
+
+#include "platform/platform.h"
+
+// Key paths under HKEY_LOCAL_MACHINE.
+inline constexpr const WCHAR* USB_ENUM_PATH = TEXT("SYSTEM\\CurrentControlSet\\Enum\\USB");
+// FTDI's driver keeps its ports' nodes here.
+inline constexpr const WCHAR* FTDIBUS_ENUM_PATH = TEXT("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS");
+// A port's driver adds a value naming the port here while it exists.
+inline constexpr const WCHAR* SERIALCOMM_PATH = TEXT("HARDWARE\\DEVICEMAP\\SERIALCOMM");
+
+// An instance key's values.
+inline constexpr const WCHAR* CLASS_GUID_VALUE = TEXT("ClassGUID");
+inline constexpr const WCHAR* SERVICE_VALUE = TEXT("Service");
+inline constexpr const WCHAR* PARENT_ID_PREFIX_VALUE = TEXT("ParentIdPrefix");  // a composite device's
+inline constexpr const WCHAR* LOCATION_VALUE = TEXT("LocationInformation");
+inline constexpr const WCHAR* DEVICE_DESC_VALUE = TEXT("DeviceDesc");
+inline constexpr const WCHAR* FRIENDLY_NAME_VALUE = TEXT("FriendlyName");
+inline constexpr const WCHAR* MFG_VALUE = TEXT("Mfg");
+// Linux only: the kernel's serial number (empty for none), which the
+// instance name does not always show. Windows keeps no such value.
+inline constexpr const WCHAR* SERIAL_NUMBER_VALUE = TEXT("SerialNumber");
+
+// An instance key's subkey of its driver's settings, and the port's name there.
+inline constexpr const WCHAR* DEVICE_PARAMETERS_KEY = TEXT("Device Parameters");
+inline constexpr const WCHAR* PORT_NAME_VALUE = TEXT("PortName");
+
+// Device setup classes: ports, modems (whose AT ports are serial ports too)
+// and USB devices that are neither.
+inline constexpr const WCHAR* PORTS_CLASS_GUID = TEXT("{4d36e978-e325-11ce-bfc1-08002be10318}");
+inline constexpr const WCHAR* MODEM_CLASS_GUID = TEXT("{4d36e96d-e325-11ce-bfc1-08002be10318}");
+inline constexpr const WCHAR* USB_CLASS_GUID = TEXT("{36fc9e60-c465-11cf-8056-444553540000}");
+
+// The service of a composite device's own node, whose functions are nodes
+// of their own.
+inline constexpr const WCHAR* COMPOSITE_SERVICE = TEXT("usbccgp");
