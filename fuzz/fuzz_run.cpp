@@ -5,12 +5,32 @@
 //
 // Input: up to three arguments, each ended by a NUL byte, then the export.
 #include "fuzz/exit_hook.h"
-#include "export/regexport.h"
-#include "linux/source.h"
 #include "run/run.h"
+#include "text/text.h"
+
+#include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <vector>
+
+namespace {
+
+// The export the run reads, PORTSIFT_REGISTRY, written afresh for each input.
+const std::string& export_path() {
+    static const std::string path = [] {
+        char name[] = "/tmp/fuzz-run-XXXXXX";
+        const int fd = ::mkstemp(name);
+        if (fd < 0) std::abort();
+        ::close(fd);
+        ::setenv("PORTSIFT_REGISTRY", name, 1);
+        return std::string(name);
+    }();
+    return path;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -25,9 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the same run.
     for (const wtext& arg : args)
         if (arg == u"--wait" || arg == u"--wait-gone" || arg == u"--watch") return 0;
-    auto tree = std::make_unique<reg_tree>();
-    if (read_export(input, tree->hklm)) return 0;  // the reader's own target covers refusals
-    replace_registry(image_of(std::move(tree)));
+    std::ofstream(export_path(), std::ios::binary | std::ios::trunc).write(input.data(), static_cast<std::streamsize>(input.size()));
     std::vector<const WCHAR*> argv;
     for (const wtext& arg : args) argv.push_back(arg.c_str());
     argv.push_back(nullptr);

@@ -1,6 +1,7 @@
 #include "export/regexport.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
@@ -16,36 +17,52 @@ constexpr std::uint32_t no_key = UINT32_MAX;
 // whose run is no longer last).
 struct build_key {
     wview name;
+    std::uint32_t parent = no_key;
     std::uint32_t first_child = no_key, next_sibling = no_key;
+    std::uint32_t child_count = 0;  // deleted ones too
     image_value* values = nullptr;
     std::uint32_t value_count = 0;
     bool deleted = false;
 };
 
-// A subkey by its parent and its name, as the registry compares names.
-struct child_ref {
-    std::uint32_t parent;
-    wview name;
+// A key with at most this many subkeys finds one by going through them;
+// the subkeys of a key with more are found in the key table.
+constexpr std::uint32_t listed_children = 8;
+
+// The subkeys of keys with many, by their parent and their name, as the
+// registry compares names: open addressing over the keys' numbers, each
+// slot with its key's hash.
+constexpr std::uint32_t removed_key = no_key - 1;
+struct key_slot {
+    std::uint64_t hash = 0;
+    std::uint32_t key = no_key;  // no_key: never used; removed_key: its key was deleted
 };
-struct child_hash {
-    std::size_t operator()(const child_ref& ref) const { return name_hash()(ref.name) ^ ref.parent * 0x9E3779B97F4A7C15u; }
+struct key_table {
+    std::vector<key_slot> slots = std::vector<key_slot>(1024);
+    std::size_t used = 0;  // slots ever filled
 };
-struct child_equal {
-    bool operator()(const child_ref& a, const child_ref& b) const {
-        return a.parent == b.parent && name_equal()(a.name, b.name);
-    }
-};
+
+std::uint64_t key_hash(std::uint32_t parent, wview name) { return name_hash()(name) ^ parent * 0x9E3779B97F4A7C15u; }
 
 // Value runs are placed in chunks of this many.
 constexpr std::size_t values_per_chunk = 4096;
+
+// A key with this many values finds them by a hash of their names rather
+// than one by one (SERIALCOMM holds a value per port).
+constexpr std::uint32_t indexed_from = 32;
+
+// Where each value of a key is in its run, by name.
+using value_index = std::unordered_map<wview, std::uint32_t, name_hash, name_equal>;
 
 }  // namespace
 
 struct export_reading {
     reg_image& image;
     std::vector<build_key> keys{build_key{}};  // HKEY_LOCAL_MACHINE first
-    std::unordered_map<child_ref, std::uint32_t, child_hash, child_equal> children;
+    key_table children;
     std::unordered_set<wview> value_names;  // each name once, in the arena
+    std::vector<wview> recent_names;        // the name last kept for each place in a key: keys repeat their names
+    std::unordered_map<std::uint32_t, value_index> indexes;  // of the keys with many values
     std::span<image_value> chunk;           // where value runs are placed now
     std::size_t chunk_used = 0;
 
@@ -67,7 +84,9 @@ struct export_reading {
     // next section to start from: sections mostly follow one another down.
     std::vector<std::uint32_t> path;
     wtext text;                  // the line being read
+    wtext name, string;          // a value's name and text being read
     std::vector<BYTE> data;      // a value's bytes being read
+    std::vector<wview> names;    // a section's key names
 
     explicit export_reading(reg_image& into) : image(into) {}
 };
@@ -104,9 +123,52 @@ std::optional<std::uint32_t> hex_number(wview s, std::size_t max_digits) {
 
 // --- The keys and values -------------------------------------------------
 
-std::uint32_t find_child(const export_reading& st, std::uint32_t parent, wview name) {
-    const auto it = st.children.find(child_ref{parent, name});
-    return it == st.children.end() ? no_key : it->second;
+// The slot of the key `name` under `parent`, or of the empty slot where it
+// would go.
+key_slot& slot_of(export_reading& st, std::uint32_t parent, wview name, std::uint64_t hash) {
+    std::vector<key_slot>& slots = st.children.slots;
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        key_slot& slot = slots[i];
+        if (slot.key == no_key) return slot;
+        if (slot.key != removed_key && slot.hash == hash && st.keys[slot.key].parent == parent &&
+            name_equal()(st.keys[slot.key].name, name))
+            return slot;
+    }
+}
+
+// Twice the slots, when half are used.
+void grow_table(export_reading& st) {
+    key_table& table = st.children;
+    if (2 * (table.used + 1) <= table.slots.size()) return;
+    std::vector<key_slot> old(table.slots.size() * 2);
+    old.swap(table.slots);
+    table.used = 0;
+    const std::size_t mask = table.slots.size() - 1;
+    for (const key_slot& slot : old) {
+        if (slot.key == no_key || slot.key == removed_key) continue;
+        std::size_t i = slot.hash & mask;
+        while (table.slots[i].key != no_key) i = (i + 1) & mask;
+        table.slots[i] = slot;
+        ++table.used;
+    }
+}
+
+void add_to_table(export_reading& st, std::uint32_t id) {
+    grow_table(st);
+    const build_key& key = st.keys[id];
+    const std::uint64_t hash = key_hash(key.parent, key.name);
+    slot_of(st, key.parent, key.name, hash) = key_slot{hash, id};
+    ++st.children.used;
+}
+
+// The slot in the key table, or among the subkeys, of the key `name`
+// under `parent`: its number, or no_key.
+std::uint32_t find_child(export_reading& st, std::uint32_t parent, wview name) {
+    if (st.keys[parent].child_count > listed_children) return slot_of(st, parent, name, key_hash(parent, name)).key;
+    for (std::uint32_t c = st.keys[parent].first_child; c != no_key; c = st.keys[c].next_sibling)
+        if (!st.keys[c].deleted && name_equal()(st.keys[c].name, name)) return c;
+    return no_key;
 }
 
 std::uint32_t child(export_reading& st, std::uint32_t parent, wview name) {
@@ -114,17 +176,26 @@ std::uint32_t child(export_reading& st, std::uint32_t parent, wview name) {
     const auto id = static_cast<std::uint32_t>(st.keys.size());
     build_key& key = st.keys.emplace_back();
     key.name = keep_text(st.image, name);
-    key.next_sibling = st.keys[parent].first_child;
-    st.keys[parent].first_child = id;
-    st.children.emplace(child_ref{parent, key.name}, id);
+    key.parent = parent;
+    build_key& up = st.keys[parent];
+    key.next_sibling = up.first_child;
+    up.first_child = id;
+    // Past the few, every subkey of the key is in the table.
+    if (++up.child_count == listed_children + 1) {
+        for (std::uint32_t c = up.first_child; c != no_key; c = st.keys[c].next_sibling)
+            if (!st.keys[c].deleted) add_to_table(st, c);
+    } else if (up.child_count > listed_children + 1) {
+        add_to_table(st, id);
+    }
     return id;
 }
 
 void remove_child(export_reading& st, std::uint32_t parent, wview name) {
-    const auto it = st.children.find(child_ref{parent, name});
-    if (it == st.children.end()) return;
-    st.keys[it->second].deleted = true;
-    st.children.erase(it);
+    const std::uint32_t found = find_child(st, parent, name);
+    if (found == no_key) return;
+    st.keys[found].deleted = true;
+    if (st.keys[parent].child_count > listed_children)
+        slot_of(st, parent, name, key_hash(parent, name)).key = removed_key;
 }
 
 // Room for one more value in the run of `key`, at its end.
@@ -135,7 +206,7 @@ image_value& value_slot(export_reading& st, build_key& key) {
         return key.values[key.value_count++];
     }
     if (st.chunk.size() - st.chunk_used < key.value_count + 1) {
-        st.chunk = image_array<image_value>(st.image, std::max<std::size_t>(values_per_chunk, key.value_count + 1));
+        st.chunk = image_array<image_value>(st.image, std::max<std::size_t>(values_per_chunk, 2 * (key.value_count + 1)));
         st.chunk_used = 0;
     }
     image_value* moved = st.chunk.data() + st.chunk_used;
@@ -145,7 +216,23 @@ image_value& value_slot(export_reading& st, build_key& key) {
     return key.values[key.value_count++];
 }
 
-image_value* find_value(build_key& key, wview name) {
+// The index of the current key's values, made once it holds many; null
+// while it holds few.
+value_index* index_of(export_reading& st) {
+    const build_key& key = st.keys[st.current];
+    if (key.value_count < indexed_from) return nullptr;
+    auto [it, made] = st.indexes.try_emplace(st.current);
+    if (made)
+        for (std::uint32_t i = 0; i < key.value_count; ++i) it->second.emplace(key.values[i].name, i);
+    return &it->second;
+}
+
+image_value* find_value(export_reading& st, wview name) {
+    build_key& key = st.keys[st.current];
+    if (value_index* index = index_of(st)) {
+        const auto it = index->find(name);
+        return it == index->end() ? nullptr : key.values + it->second;
+    }
     for (image_value* value = key.values; value != key.values + key.value_count; ++value)
         if (name_equal()(value->name, name)) return value;
     return nullptr;
@@ -155,12 +242,19 @@ image_value* find_value(build_key& key, wview name) {
 // stays as first written).
 void set_value(export_reading& st, wview name, DWORD type, std::span<const BYTE> data) {
     build_key& key = st.keys[st.current];
-    image_value* value = find_value(key, name);
+    image_value* value = find_value(st, name);
     if (!value) {
         value = &value_slot(st, key);
-        auto known = st.value_names.find(name);
-        if (known == st.value_names.end()) known = st.value_names.insert(keep_text(st.image, name)).first;
-        value->name = *known;
+        const std::size_t place = key.value_count - 1;
+        if (place >= st.recent_names.size()) st.recent_names.resize(place + 1);
+        if (st.recent_names[place] != name) {
+            auto known = st.value_names.find(name);
+            if (known == st.value_names.end()) known = st.value_names.insert(keep_text(st.image, name)).first;
+            st.recent_names[place] = *known;
+        }
+        value->name = st.recent_names[place];
+        if (value_index* index = key.value_count > indexed_from ? index_of(st) : nullptr)
+            index->emplace(value->name, key.value_count - 1);
     }
     value->type = type;
     value->data = data;
@@ -168,10 +262,12 @@ void set_value(export_reading& st, wview name, DWORD type, std::span<const BYTE>
 
 void delete_value(export_reading& st, wview name) {
     build_key& key = st.keys[st.current];
-    image_value* value = find_value(key, name);
+    image_value* value = find_value(st, name);
     if (!value) return;
     std::copy(value + 1, key.values + key.value_count, value);
     --key.value_count;
+    // The places after it moved: the index is made again when next asked.
+    st.indexes.erase(st.current);
 }
 
 // The image of key `id`, its subkeys sorted as the registry enumerates them.
@@ -199,39 +295,68 @@ void image_into(export_reading& st, std::uint32_t id, image_key& out) {
 void quoted(const export_reading& st, wview& s, wtext& out) {
     out.clear();
     for (std::size_t i = 1; i < s.size(); ++i) {
+        // Characters that stand as themselves go in runs.
+        std::size_t plain = i;
+        while (plain < s.size() && s[plain] != u'"' && s[plain] != u'\\') ++plain;
+        out.append(s.substr(i, plain - i));
+        i = plain;
+        if (i == s.size()) break;
         if (s[i] == u'"') {
             s.remove_prefix(i + 1);
             return;
         }
-        if (s[i] == u'\\' && i + 1 < s.size() && (s[i + 1] == u'\\' || s[i + 1] == u'"')) ++i;
+        if (i + 1 < s.size() && (s[i + 1] == u'\\' || s[i + 1] == u'"')) ++i;
         out += s[i];
     }
     refuse(st, "a quoted string has no closing quote");
 }
 
-// The bytes of a hex list, "hh,hh,...", into `st.data`.
+// The bytes of a hex list, "hh,hh,...", into `st.data`: each between
+// commas one or two hex digits, blanks around them; a comma may end it.
 void hex_bytes(export_reading& st, wview list) {
-    st.data.clear();
-    list = trim(list);
-    while (!list.empty()) {
-        const std::size_t comma = list.find(u',');
-        const auto byte = hex_number(trim(list.substr(0, comma)), 2);
-        if (!byte) refuse(st, "a hex byte list holds something other than two-digit hex bytes");
-        st.data.push_back(static_cast<BYTE>(*byte));
-        if (comma == wview::npos) break;
-        list = trim(list.substr(comma + 1));
+    // Each byte takes a digit and, but for the last, a comma.
+    st.data.resize(list.size() / 2 + 1);
+    BYTE* out = st.data.data();
+    const auto refuse_list = [&] { refuse(st, "a hex byte list holds something other than two-digit hex bytes"); };
+    const std::size_t end = list.size();
+    std::size_t i = 0;
+    const auto skip_blanks = [&] {
+        while (i < end && is_blank(list[i])) ++i;
+    };
+    // Most lists are written "hh,hh,...": three characters a byte.
+    for (int high, low; i + 3 <= end && (high = hex_digit(list[i])) >= 0 && (low = hex_digit(list[i + 1])) >= 0 &&
+                        list[i + 2] == u',';
+         i += 3)
+        *out++ = static_cast<BYTE>(high * 16 + low);
+    skip_blanks();
+    while (i < end) {
+        const int high = hex_digit(list[i]);
+        if (high < 0) refuse_list();
+        int byte = high;
+        if (++i < end) {
+            if (const int low = hex_digit(list[i]); low >= 0) {
+                byte = high * 16 + low;
+                ++i;
+            }
+        }
+        *out++ = static_cast<BYTE>(byte);
+        skip_blanks();
+        if (i == end) break;
+        if (list[i] != u',') refuse_list();
+        ++i;
+        skip_blanks();
     }
+    st.data.resize(static_cast<std::size_t>(out - st.data.data()));
 }
 
 void parse_data(export_reading& st, wview name, wview data) {
     DWORD type = REG_NONE;
     if (!data.empty() && data.front() == u'"') {
         wview rest = data;
-        wtext text;
-        quoted(st, rest, text);
+        quoted(st, rest, st.string);
         if (!trim(rest).empty()) refuse(st, "text follows the closing quote of a string value");
         if (st.other_root) return;
-        set_value(st, name, REG_SZ, copy_string_data(st.image, text));
+        set_value(st, name, REG_SZ, copy_string_data(st.image, st.string));
         return;
     }
     if (ascii_starts_nocase(data, TEXT("dword:"))) {
@@ -258,7 +383,8 @@ void parse_data(export_reading& st, wview name, wview data) {
 
 void parse_value(export_reading& st, wview line) {
     if (!st.in_section) refuse(st, "a value comes before the first [key] section");
-    wtext name;
+    wtext& name = st.name;
+    name.clear();
     wview rest = line;
     if (rest.front() == u'@') {
         rest.remove_prefix(1);
@@ -300,7 +426,8 @@ void parse_section(export_reading& st, wview line) {
     const bool local = local_root(st, path.substr(0, slash));
     st.in_section = true;
     // Split the path first: the limits are checked before anything changes.
-    std::vector<wview> names;
+    std::vector<wview>& names = st.names;
+    names.clear();
     for (wview rest = slash == wview::npos ? wview() : path.substr(slash + 1); !rest.empty();) {
         const std::size_t next = rest.find(u'\\');
         const wview name = rest.substr(0, next);
@@ -335,13 +462,25 @@ void parse_section(export_reading& st, wview line) {
     st.current = key;
 }
 
+// Whether `text` holds a NUL character, looked for four units at a time.
+bool holds_nul(wview text) {
+    std::size_t i = 0;
+    for (std::uint64_t units; i + 4 <= text.size(); i += 4) {
+        std::memcpy(&units, text.data() + i, sizeof units);
+        if ((units - 0x0001000100010001u) & ~units & 0x8000800080008000u) return true;
+    }
+    for (; i < text.size(); ++i)
+        if (text[i] == 0) return true;
+    return false;
+}
+
 // U+FEFF, as a UTF-16LE or UTF-8 byte-order mark reads.
 constexpr WCHAR byte_order_mark = 0xFEFF;
 
-constexpr const WCHAR* headers[] = {TEXT("Windows Registry Editor Version 5.00"), TEXT("REGEDIT4")};
+constexpr wview headers[] = {TEXT("Windows Registry Editor Version 5.00"), TEXT("REGEDIT4")};
 
 bool is_header(wview line) {
-    for (const WCHAR* header : headers)
+    for (const wview header : headers)
         if (line == header) return true;
     return false;
 }
@@ -361,22 +500,23 @@ void parse_line(export_reading& st, wview line) {
         st.line = last_line;
         return;
     }
-    if (line.find(u'\0') != wview::npos) refuse(st, "the line holds a NUL character");
+    if (holds_nul(line)) refuse(st, "the line holds a NUL character");
     if (line.empty() || line.front() == u';') return;
-    // Exports joined into one (copy /b a.reg+b.reg, cat): each further one
-    // starts with its byte-order mark and header, and its keys merge with
-    // those read so far, as reg import would merge them.
-    if (is_header(trim(line.front() == byte_order_mark ? line.substr(1) : line))) {
+    if (line.front() == u'[') {
+        parse_section(st, line);
+        return;
+    }
+    if (line.front() != u'"' && line.front() != u'@') {
+        // Exports joined into one (copy /b a.reg+b.reg, cat): each further
+        // one starts with its byte-order mark and header, and its keys merge
+        // with those read so far, as reg import would merge them.
+        if (!is_header(trim(line.front() == byte_order_mark ? line.substr(1) : line)))
+            refuse(st, "the line is neither a [key] section nor a value");
         st.current = no_key;
         st.other_root = false;
         st.in_section = false;
         return;
     }
-    if (line.front() == u'[') {
-        parse_section(st, line);
-        return;
-    }
-    if (line.front() != u'"' && line.front() != u'@') refuse(st, "the line is neither a [key] section nor a value");
     if (line.back() == u'\\' && line.find(TEXT("=hex")) != wview::npos) {
         st.continuing = true;
         st.continued_from = st.line;
@@ -386,12 +526,25 @@ void parse_line(export_reading& st, wview line) {
     parse_value(st, line);
 }
 
-// Decodes the line `bytes` into `st.text` and reads it.
+// Decodes the line `bytes` into `st.text` and reads it. UTF-16LE text on a
+// machine that stores text so, suitably aligned, is read where it lies.
 void read_line(export_reading& st, std::string_view bytes) {
     ++st.line;
     st.text.clear();
     if (st.utf16) {
-        append_utf16le(st.text, bytes);
+        wview line;
+        if (std::endian::native == std::endian::little && reinterpret_cast<std::uintptr_t>(bytes.data()) % 2 == 0) {
+            line = wview(reinterpret_cast<const WCHAR*>(bytes.data()), bytes.size() / 2);
+        } else {
+            append_utf16le(st.text, bytes);
+            line = st.text;
+        }
+        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+        if (st.header_read) {
+            parse_line(st, line);
+            return;
+        }
+        st.text.assign(line);
     } else {
         bool valid = true;
         st.text = st.ansi ? from_utf8_or_1252(bytes) : from_utf8(bytes, &valid);
@@ -462,8 +615,8 @@ bool could_be_header(std::string_view line, bool utf16, bool complete) {
     wtext text = utf16 ? from_utf16le(line) : from_utf8(line);
     if (!text.empty() && text.back() == u'\r') text.pop_back();
     const wview trimmed = trim(text);
-    for (const WCHAR* header : headers)
-        if (complete ? trimmed == header : wview(header).starts_with(trimmed)) return true;
+    for (const wview header : headers)
+        if (complete ? trimmed == header : header.starts_with(trimmed)) return true;
     return false;
 }
 

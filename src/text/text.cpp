@@ -66,13 +66,6 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp) {
 
 }  // namespace
 
-int hex_digit(char32_t c) {
-    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
-    if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
-    if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A' + 10);
-    return -1;
-}
-
 bool ascii_equal_nocase(wview a, wview b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = equal_prefix(a, b); i < a.size(); ++i)

@@ -69,8 +69,14 @@ struct name_equal {
     bool operator()(wview a, wview b) const;
 };
 
-// The value of a hexadecimal digit, or -1.
-int hex_digit(char32_t c);
+// The value of a hexadecimal digit, or -1. Inline: an export's hex lists
+// are read a digit at a time.
+inline int hex_digit(char32_t c) {
+    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+    if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
+    if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A' + 10);
+    return -1;
+}
 
 // UTF-16 to UTF-8; lone surrogates become U+FFFD.
 std::string to_utf8(wview text);
