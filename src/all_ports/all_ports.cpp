@@ -84,7 +84,7 @@ void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_nam
         print_err(TEXT("invalid device key format: %s\n"), dev_name);
         return;
     }
-    found_port found{name.substr(4, 4), name.substr(13, 4), name.substr(13), inst_name, std::nullopt};
+    found_port found{.vid = name.substr(4, 4), .pid = name.substr(13, 4), .pid_field = name.substr(13), .instance = inst_name};
     owned_key device_key;
     const std::size_t mi = interface_at(name);
     if (mi != wview::npos) {
@@ -117,27 +117,24 @@ struct ftdi_chip {
 };
 
 std::optional<ftdi_chip> chip_of(HKEY usb_key, wview model, wview suffix) {
-    HKEY model_key = nullptr;
-    if (RegOpenKeyExW(usb_key, wtext(model).c_str(), 0, KEY_READ, &model_key) != ERROR_SUCCESS) return std::nullopt;
-    const owned_key held(model_key);
-    WCHAR name[key_name_capacity];
-    for (DWORD index = 0;; ++index) {
-        DWORD size = 0;
-        if (subkey_name(model_key, index, name, &size) != ERROR_SUCCESS) return std::nullopt;
-        const wview instance(name, size);
+    const owned_key model_key = open_optional(usb_key, wtext(model).c_str(), nullptr);
+    if (!model_key) return std::nullopt;
+    std::optional<ftdi_chip> chip;
+    each_subkey_name(model_key.get(), nullptr, [&](wview instance) {
         const bool made_up = made_up_instance(instance);
-        if (!ascii_starts_nocase(suffix, instance)) continue;
+        if (!ascii_starts_nocase(suffix, instance)) return true;
         const WCHAR last = suffix.back();
         const bool lettered = !made_up && suffix.size() == instance.size() + 1 && last >= u'A' && last <= u'Z';
         const unsigned channel = made_up ? amp_number(suffix, instance.size()) : 0;
-        if (!lettered && !(made_up && (suffix.size() == instance.size() || channel))) continue;
+        if (!lettered && !(made_up && (suffix.size() == instance.size() || channel))) return true;
         HKEY key = nullptr;
-        if (RegOpenKeyExW(model_key, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-        ftdi_chip chip{wtext(instance), std::nullopt, owned_key(key)};
-        if (channel) chip.interface = channel - 1;
-        if (lettered && is_composite(key)) chip.interface = static_cast<unsigned>(last - u'A');
-        return chip;
-    }
+        if (RegOpenKeyExW(model_key.get(), instance.data(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        chip = ftdi_chip{.instance = wtext(instance), .interface = std::nullopt, .key = owned_key(key)};
+        if (channel) chip->interface = channel - 1;
+        if (lettered && is_composite(key)) chip->interface = static_cast<unsigned>(last - u'A');
+        return false;
+    });
+    return chip;
 }
 
 void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_key) {
@@ -150,7 +147,7 @@ void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_ke
     }
     const wview vid = name.substr(4, 4), pid = name.substr(13, 4), suffix = name.substr(ftdi_suffix_at);
     const std::optional<ftdi_chip> chip = chip_of(scan.ctx.usb_key, model_key(vid, pid), suffix);
-    found_port found{vid, pid, pid, suffix, std::nullopt};
+    found_port found{.vid = vid, .pid = pid, .pid_field = pid, .instance = suffix};
     wtext pid_field;
     if (chip) {
         found.instance = chip->instance;
@@ -194,16 +191,10 @@ const std::vector<wtext>& model_functions(device_scan& scan) {
         scan.functions->push_back(model + interface_suffix(static_cast<unsigned>(scan.interface)));
         return *scan.functions;
     }
-    WCHAR name[key_name_capacity];
-    for (DWORD index = 0;; ++index) {
-        DWORD size = 0;
-        const LONG status = subkey_name(ctx.usb_key, index, name, &size);
-        if (status == ERROR_NO_MORE_ITEMS) break;
-        if (status != ERROR_SUCCESS) fail_status(tag::enum_functions, status);
-        const wview key(name, size);
+    each_subkey_name(ctx.usb_key, tag::enum_functions, [&](wview key) {
         if (key.size() == model.size() + 6 && ascii_starts_nocase(key, model) && interface_at(key) == model.size())
             scan.functions->emplace_back(key);
-    }
+    });
     return *scan.functions;
 }
 
@@ -244,7 +235,8 @@ void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
                     tag::open_ftdi_instance, [&](const WCHAR*, HKEY port_key) {
                         const std::optional<wtext> port = present_port(port_key);
                         if (!port) return;
-                        found_port found = device;
+                        // The device's names, and the channel of a chip with several.
+                        found_port found{.vid = device.vid, .pid = device.pid, .instance = device.instance};
                         if (multi) found.interface = k - 1;
                         show(scan, found, *port, port_key, device_key);
                     });
@@ -255,7 +247,7 @@ void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
 // functions in interface order, then its FTDI channels.
 void device_ports(device_scan& scan, const WCHAR* instance, HKEY device_key) {
     const scan_ctx& ctx = scan.ctx;
-    const found_port device{ctx.vid, ctx.pid, wview(), instance, std::nullopt};
+    const found_port device{.vid = ctx.vid, .pid = ctx.pid, .pid_field = wview(), .instance = instance};
     if (scan.interface == any_interface)
         if (const std::optional<wtext> port = present_port(device_key)) show(scan, device, *port, device_key, nullptr);
     if (const std::optional<wtext> prefix = reg_string(device_key, PARENT_ID_PREFIX_VALUE))
@@ -270,10 +262,11 @@ void scan_by_device(scan_ctx& ctx, int interface) {
     // before anything else is asked.
     if (ctx.vid) open_device_key(ctx);
     if (ctx.serial) open_serial_key(ctx);
-    device_scan scan{ctx, interface,
-                     open_optional(HKEY_LOCAL_MACHINE, FTDIBUS_ENUM_PATH,
-                                   tag::open_ftdibus),
-                     std::nullopt, {}};
+    device_scan scan{.ctx = ctx,
+                     .interface = interface,
+                     .ftdi_key = open_optional(HKEY_LOCAL_MACHINE, FTDIBUS_ENUM_PATH, tag::open_ftdibus),
+                     .functions = std::nullopt,
+                     .composites = {}};
     if (!ctx.vid) {
         list_every_port(scan);
         return;

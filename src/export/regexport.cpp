@@ -98,7 +98,7 @@ struct parse_failure {
 };
 
 [[noreturn]] void refuse(const export_reading& st, std::string what) {
-    throw parse_failure{{st.line, std::move(what)}};
+    throw parse_failure{.error = {.line = st.line, .what = std::move(what)}};
 }
 
 bool is_blank(WCHAR c) { return c == u' ' || c == u'\t'; }
@@ -158,7 +158,7 @@ void add_to_table(export_reading& st, std::uint32_t id) {
     grow_table(st);
     const build_key& key = st.keys[id];
     const std::uint64_t hash = key_hash(key.parent, key.name);
-    slot_of(st, key.parent, key.name, hash) = key_slot{hash, id};
+    slot_of(st, key.parent, key.name, hash) = key_slot{.hash = hash, .key = id};
     ++st.children.used;
 }
 
@@ -666,7 +666,7 @@ std::optional<export_error> read_export(std::string_view bytes, reg_image& image
     bool utf16 = false;
     text_start(bytes, utf16);
     if (utf16 && bytes.size() % 2 != 0)
-        return export_error{utf16_lines(bytes), "the file ends in the middle of a UTF-16 character"};
+        return export_error{.line = utf16_lines(bytes), .what = "the file ends in the middle of a UTF-16 character"};
     const auto reading = start_export(image);
     if (auto error = read_more(*reading, bytes)) return error;
     return finish_export(*reading);

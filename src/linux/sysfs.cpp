@@ -181,7 +181,8 @@ bool read_device(int devices, std::string_view name, const source_needs& needs, 
     if (needs.descriptions) {
         const std::string dir(name);
         device.described = std::make_unique<usb_device::texts>(
-            usb_device::texts{read_attr(devices, dir + "/product"), read_attr(devices, dir + "/manufacturer")});
+            usb_device::texts{.product = read_attr(devices, dir + "/product"),
+                              .manufacturer = read_attr(devices, dir + "/manufacturer")});
     }
     device.sys_name = name;
     return true;
@@ -244,7 +245,7 @@ std::optional<tty_place> interface_name(std::string_view name) {
     if (dot == std::string_view::npos || !parse_number(numbers.substr(0, dot), 10, 0xFF)) return std::nullopt;
     const auto interface = parse_number(numbers.substr(dot + 1), 10, 0xFF);
     if (!interface) return std::nullopt;
-    return tty_place{std::string(name.substr(0, colon)), *interface};
+    return tty_place{.device = std::string(name.substr(0, colon)), .interface = *interface};
 }
 
 // The interface of a tty from its class/tty link in the kernel's own form,
@@ -281,7 +282,7 @@ std::optional<tty_place> followed_form(const std::string& tty_dir) {
     const auto number = number_attr(AT_FDCWD, *interface + "/bInterfaceNumber", 16, 0xFF);
     if (interface->size() < 2 || !number) return std::nullopt;
     const std::string parent = interface->substr(0, interface->rfind('/'));
-    return tty_place{last_component(parent), *number};
+    return tty_place{.device = last_component(parent), .interface = *number};
 }
 
 void attach_ttys(int root, const std::string& root_path, device_list& devices) {
@@ -435,8 +436,16 @@ std::vector<view_node> view_nodes(reg_image& image, int root, const device_list&
     const auto add = [&](const usb_device& device, int interface, wview instance, const char16_t* guid,
                          std::string_view tty) -> view_node& {
         const wview port = tty.empty() ? wview() : keep_text(image, u"/dev/", tty);
-        return nodes.emplace_back(view_node{device.vid, device.pid, interface, instance, &device, made++, guid,
-                                            false, tty, port});
+        return nodes.emplace_back(view_node{.vid = device.vid,
+                                            .pid = device.pid,
+                                            .interface = interface,
+                                            .instance = instance,
+                                            .device = &device,
+                                            .made = made++,
+                                            .guid = guid,
+                                            .composite = false,
+                                            .tty = tty,
+                                            .port = port});
     };
     const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (const usb_device& device : devices) {

@@ -63,7 +63,12 @@ file_state last_export{};
 file_state export_state(const char* path) {
     struct stat info {};
     if (::stat(path, &info) != 0) return file_state{};
-    return file_state{true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+    return file_state{.exists = true,
+                      .device = info.st_dev,
+                      .inode = info.st_ino,
+                      .size = info.st_size,
+                      .modified = info.st_mtim,
+                      .changed = info.st_ctim};
 }
 
 bool same_time(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }

@@ -35,7 +35,7 @@ LONG subkey_name(HKEY parent, DWORD index, WCHAR (&name)[key_name_capacity], DWO
 owned_key open_optional(HKEY parent, const WCHAR* name, const WCHAR* tag) {
     HKEY key = nullptr;
     const LONG status = RegOpenKeyExW(parent, name, 0, KEY_READ, &key);
-    if (status == ERROR_FILE_NOT_FOUND) return nullptr;
+    if (status == ERROR_FILE_NOT_FOUND || (status != ERROR_SUCCESS && !tag)) return nullptr;
     if (status != ERROR_SUCCESS) fail_status(tag, status);
     return owned_key(key);
 }
@@ -80,14 +80,13 @@ composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
     HKEY opened = nullptr;
     if (RegOpenKeyExW(usb_key, dev_name, 0, KEY_READ, &opened) != ERROR_SUCCESS) return devices;
     const owned_key dev_key(opened);
-    WCHAR name[key_name_capacity];
-    for (DWORD index = 0; subkey_name(dev_key.get(), index, name) == ERROR_SUCCESS; ++index) {
-        HKEY inst_key = nullptr;
-        if (RegOpenKeyExW(dev_key.get(), name, 0, KEY_QUERY_VALUE, &inst_key) != ERROR_SUCCESS) continue;
-        const owned_key held(inst_key);
-        if (const std::optional<wtext> prefix = reg_text(inst_key, PARENT_ID_PREFIX_VALUE))
-            devices.emplace(*prefix, name);
-    }
+    each_subkey(
+        dev_key.get(), nullptr, nullptr,
+        [&](const WCHAR* name, HKEY inst_key) {
+            if (const std::optional<wtext> prefix = reg_text(inst_key, PARENT_ID_PREFIX_VALUE))
+                devices.emplace(*prefix, name);
+        },
+        KEY_QUERY_VALUE);
     return devices;
 }
 

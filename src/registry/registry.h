@@ -30,14 +30,21 @@ struct key_closer {
 using owned_key = std::unique_ptr<std::remove_pointer_t<HKEY>, key_closer>;
 
 // `name` under `parent`, opened for reading, or none when it does not exist;
-// any other failure ends the run with `tag`.
+// any other failure ends the run with `tag`, or gives none when it is null.
 owned_key open_optional(HKEY parent, const WCHAR* name, const WCHAR* tag);
 
-// Calls `each` with the name and open key of every subkey of `parent`, in
-// the registry's order, each closed after; a failed enumeration or open
-// ends the run with its tag.
+// Calls `each` with the name of every subkey of `parent` (a view of the
+// enumeration's buffer), in the registry's order, until it returns false
+// when it returns a bool. A failed enumeration ends the run with
+// `enum_tag`, or, when that is null, ends the loop as if it were done.
 template <typename Each>
-void each_subkey(HKEY parent, const WCHAR* enum_tag, const WCHAR* open_tag, Each each);
+void each_subkey_name(HKEY parent, const WCHAR* enum_tag, Each each);
+
+// The same, with each subkey opened with `access` for `each(name, key)`
+// and closed after. A failed open ends the run with `open_tag`, or, when
+// that is null, passes the key by.
+template <typename Each>
+void each_subkey(HKEY parent, const WCHAR* enum_tag, const WCHAR* open_tag, Each each, REGSAM access = KEY_READ);
 
 // Opens `name` under `parent` for reading values (KEY_QUERY_VALUE) into
 // `*out`. Returns 0 when opened, 1 on any failure, leaving the status the
@@ -72,16 +79,33 @@ composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name);
 const wtext* parent_in(const composite_map& devices, wview function);
 
 template <typename Each>
-void each_subkey(HKEY parent, const WCHAR* enum_tag, const WCHAR* open_tag, Each each) {
+void each_subkey_name(HKEY parent, const WCHAR* enum_tag, Each each) {
     WCHAR name[key_name_capacity];
     for (DWORD index = 0;; ++index) {
-        LONG status = subkey_name(parent, index, name);
-        if (status == ERROR_NO_MORE_ITEMS) return;
+        DWORD length = 0;
+        const LONG status = subkey_name(parent, index, name, &length);
+        if (status == ERROR_NO_MORE_ITEMS || (status != ERROR_SUCCESS && !enum_tag)) return;
         if (status != ERROR_SUCCESS) fail_status(enum_tag, status);
-        HKEY key = nullptr;
-        status = RegOpenKeyExW(parent, name, 0, KEY_READ, &key);
-        if (status != ERROR_SUCCESS) fail_status(open_tag, status);
-        const owned_key held(key);
-        each(static_cast<const WCHAR*>(name), key);
+        if constexpr (std::is_same_v<decltype(each(wview(name, length))), bool>) {
+            if (!each(wview(name, length))) return;
+        } else {
+            each(wview(name, length));
+        }
     }
+}
+
+template <typename Each>
+void each_subkey(HKEY parent, const WCHAR* enum_tag, const WCHAR* open_tag, Each each, REGSAM access) {
+    each_subkey_name(parent, enum_tag, [&](wview name) {
+        HKEY key = nullptr;
+        // The name is the enumeration's buffer, terminated.
+        const LONG status = RegOpenKeyExW(parent, name.data(), 0, access, &key);
+        if (status != ERROR_SUCCESS && open_tag) fail_status(open_tag, status);
+        const owned_key held(status == ERROR_SUCCESS ? key : nullptr);
+        if constexpr (std::is_same_v<decltype(each(name.data(), key)), bool>) {
+            return status != ERROR_SUCCESS || each(name.data(), key);
+        } else {
+            if (status == ERROR_SUCCESS) each(name.data(), key);
+        }
+    });
 }

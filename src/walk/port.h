@@ -20,10 +20,10 @@ bool port_present(const std::optional<wtext>& name);
 // A port found by the walk or the device view: what its line names it by
 // (views of the finder's names), and its keys, still open.
 struct found_port {
-    wview vid, pid;                     // four characters each
-    wview pid_field;                    // the full listing's PID, with any suffix or &MI_nn
-    wview instance;                     // the line's S/N field
-    std::optional<unsigned> interface;  // a composite device's function, a multi-port chip's channel
+    wview vid = {}, pid = {};                // four characters each
+    wview pid_field = {};                    // the full listing's PID, with any suffix or &MI_nn
+    wview instance = {};                     // the line's S/N field
+    std::optional<unsigned> interface = {};  // a composite device's function, a multi-port chip's channel
     wview port = {};
     HKEY port_key = nullptr;
     HKEY device_key = nullptr;          // the device's node, for a port of a function or a channel

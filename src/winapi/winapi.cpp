@@ -65,7 +65,7 @@ struct handle_table {
 
 struct registry_state {
     std::unique_ptr<reg_image> image = std::make_unique<reg_image>();
-    open_key root{&image->hklm, KEY_READ, 0};  // HKEY_LOCAL_MACHINE
+    open_key root{.key = &image->hklm, .access = KEY_READ, .next_index = 0};  // HKEY_LOCAL_MACHINE
     port_set ports;                            // the ports that exist now
     handle_table handles;
 };
@@ -162,7 +162,7 @@ void serve_image(std::unique_ptr<reg_image> image) {
     registry_state& st = state();
     st.handles.clear();
     st.image = std::move(image);
-    st.root = open_key{&st.image->hklm, KEY_READ, 0};
+    st.root = open_key{.key = &st.image->hklm, .access = KEY_READ, .next_index = 0};
     find_present_ports(*st.image, st.ports);
 }
 
@@ -177,7 +177,7 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
     } else if (const LSTATUS status = find_path(parent->key, path, found); status != ERROR_SUCCESS) {
         return status;
     }
-    *phkResult = state().handles.open(open_key{found, samDesired, 0});
+    *phkResult = state().handles.open(open_key{.key = found, .access = samDesired, .next_index = 0});
     return ERROR_SUCCESS;
 }
 
