@@ -68,10 +68,10 @@ complete -c portsift -n 'test (count (commandline -opc)) -eq 1' -s h -l help -d 
 complete -c portsift -n 'test (count (commandline -opc)) -eq 1' -l version -d 'print the version'
 # Each option once, and none beside one it cannot go with: --watch and the
 # two waits; --wait-gone and --json.
-complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait -l wait-gone -l watch' -l wait -x -d 'wait up to SECONDS for the device'
-complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait -l wait-gone -l watch -l json' -l wait-gone -x -d 'wait up to SECONDS for the port to go'
-complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l json -l wait-gone' -l json -d 'print the ports as a JSON document'
-complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l all-ports' -l all-ports -d 'find every port by its USB device'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait -l wait-gone -l watch' -l wait -x -d 'wait up to SECONDS for a port, handed over once it can be opened'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l wait -l wait-gone -l watch -l json' -l wait-gone -x -d 'wait up to SECONDS for the ports to go'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l json -l wait-gone' -l json -d 'print the ports as one JSON document'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l all-ports' -l all-ports -d 'name and find every port by its USB device'
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l watch -l wait -l wait-gone' -l watch -d 'stream the ports as they come and go'
-complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l at' -l at -x -d 'only the ports at LOCATION (1-6.2)'
+complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l at' -l at -x -d 'only the ports plugged in at LOCATION (1-6.2, Port_#0002.Hub_#0001)'
 complete -c portsift -a '(__portsift_candidates)'
