@@ -111,9 +111,9 @@ int name_order(wview a, wview b) {
 bool name_less::operator()(wview a, wview b) const { return name_order(a, b) < 0; }
 
 std::size_t name_hash::operator()(wview name) const {
-    std::size_t hash = 14695981039346656037u;
+    std::uint64_t hash = 14695981039346656037u;
     for (const WCHAR c : name) hash = (hash ^ registry_fold(c)) * 1099511628211u;
-    return hash;
+    return static_cast<std::size_t>(hash);
 }
 
 bool name_equal::operator()(wview a, wview b) const {
