@@ -21,7 +21,9 @@ import sysfs_trees  # noqa: E402  (on the path that gen put it on)
 NATIVE = os.path.join(TOP, "build/native/portsift")
 WIN32 = os.path.join(TOP, "build/win32/portsift.exe")
 NOOP = os.path.join(TOP, "build/win32/bench_noop.exe")
+# The floor linked as the package is (dynamically, PIE), and the same linked statically.
 FLOOR = os.path.join(TOP, "build/bench/floor")
+STATIC_FLOOR = os.path.join(TOP, "build/bench/floor-static")
 LIBSERIALPORT = os.path.join(TOP, "build/bench/libserialport")
 PYTHON = "/usr/bin/python3"
 
@@ -52,8 +54,9 @@ def ms(seconds):
 
 def exports(workdir, sizes):
     print("\n## Registry exports (Linux program, `PORTSIFT_REGISTRY`)\n")
-    print("| instance keys | export MB | all ms | VID PID ms | S/N ms | µs per key (all) | peak MB | peak / export |")
-    print("|---:|---:|---:|---:|---:|---:|---:|---:|")
+    print("| instance keys | export MB | all ms | VID PID ms | S/N ms | iconv ms | all / iconv | µs per key (all) "
+          "| peak MB | peak / export |")
+    print("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     floor = None
     for n in [0] + sizes:
         path = os.path.join(workdir, f"export-{n}.reg")
@@ -63,7 +66,9 @@ def exports(workdir, sizes):
         env = dict(os.environ, PORTSIFT_REGISTRY=path)
         # A serial port that is present: instance 6 is one.
         vid, pid = f"{0x1000 + 6 // 3:04X}", f"{(6 * 7919) & 0xFFFF:04X}"
-        cmds = [NATIVE, f"{NATIVE} {vid} {pid}", f"{NATIVE} {vid} {pid} SN00000006"]
+        # iconv decoding the same file to UTF-8: what reading it costs at least.
+        cmds = [NATIVE, f"{NATIVE} {vid} {pid}", f"{NATIVE} {vid} {pid} SN00000006",
+                f"iconv -f UTF-16 -t UTF-8 -o /dev/null {path}"]
         runs = 5 if n >= 100000 else None
         # On the floor's export the device does not exist: status 10.
         times = hyperfine(cmds, env=env, runs=runs, ignore_failure=n == 0)
@@ -71,22 +76,25 @@ def exports(workdir, sizes):
         if n == 0:
             floor = times[0][0]
             print(f"| 0 (floor) | {size / 1e6:.2f} | {ms(times[0][0])} | {ms(times[1][0])} | {ms(times[2][0])} | "
-                  f"– | {peak:.1f} | – |")
+                  f"{ms(times[3][0])} | – | – | {peak:.1f} | – |")
             continue
         per_key = (times[0][0] - floor) / n * 1e6
         print(f"| {n} | {size / 1e6:.2f} | {ms(times[0][0])} | {ms(times[1][0])} | {ms(times[2][0])} | "
-              f"{per_key:.2f} | {peak:.1f} | {peak * 1024 * 1024 / size:.2f} |")
+              f"{ms(times[3][0])} | {times[0][0] / times[3][0]:.2f} | {per_key:.2f} | {peak:.1f} | "
+              f"{peak * 1024 * 1024 / size:.2f} |")
     print("\nµs per key: (time of the full listing − time on an export with no instance keys) / keys.")
 
 
 def sysfs(workdir, counts):
     print("\n## sysfs trees (Linux program on its own `/sys`, against the floor and its peers)\n")
     namespaced = subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode == 0
-    programs = [("portsift", NATIVE), ("floor", FLOOR), ("libserialport", LIBSERIALPORT),
-                ("pyserial", f"{PYTHON} -m serial.tools.list_ports -v"), ("true", "true")]
+    programs = [("portsift", NATIVE), ("floor", FLOOR), ("static floor", STATIC_FLOOR),
+                ("libserialport", LIBSERIALPORT), ("pyserial", f"{PYTHON} -m serial.tools.list_ports -v"),
+                ("true", "true")]
     print("| USB serial devices | " + " | ".join(f"{name} ms" for name, _ in programs) +
-          " | portsift / floor | libserialport / portsift | pyserial / portsift | portsift µs per device |")
-    print("|---:|" + "---:|" * (len(programs) + 4))
+          " | portsift / floor | portsift / static floor | libserialport / portsift | pyserial / portsift "
+          "| portsift µs per device |")
+    print("|---:|" + "---:|" * (len(programs) + 5))
     first = None
     for n in counts:
         root = os.path.join(workdir, f"sys-{n}")
@@ -106,7 +114,7 @@ def sysfs(workdir, counts):
         with open(script, "w") as f:
             f.write("set -e\nmount --bind {0} /sys\nmount -t tmpfs none /dev\nmknod -m 666 /dev/null c 1 3\n"
                     "cd /dev && touch {1}\n".format(root, " ".join(ttys)))
-            for name, command in programs[2:4]:
+            for name, command in programs[3:5]:
                 f.write(f"{command} 2>/dev/null | grep -c '/dev/ttyACM' > {out}.{name} || true\n")
             f.write(f"hyperfine -N --style none --warmup 5 --min-runs 30 --export-json {out} "
                     + " ".join(f"'{command}'" for _, command in programs) + " > /dev/null\n")
@@ -114,7 +122,7 @@ def sysfs(workdir, counts):
         env.pop("PORTSIFT_SYSFS", None)
         env.pop("PORTSIFT_REGISTRY", None)
         subprocess.run(["unshare", "-m", "sh", script], env=env, check=True)
-        for name, _ in programs[2:4]:
+        for name, _ in programs[3:5]:
             seen = int(open(f"{out}.{name}").read() or 0)
             assert seen == n, f"{name} listed {seen} of {n} ports"
         times = {name: r["median"] for (name, _), r in zip(programs, json.load(open(out))["results"])}
@@ -122,7 +130,7 @@ def sysfs(workdir, counts):
         first = first or (n, mine)
         per_device = f"{(mine - first[1]) / (n - first[0]) * 1e6:.1f}" if n > first[0] else "–"
         print(f"| {n} | " + " | ".join(ms(times[name]) for name, _ in programs) +
-              f" | {mine / times['floor']:.2f} | {times['libserialport'] / mine:.2f} | "
+              f" | {mine / times['floor']:.2f} | {mine / times['static floor']:.2f} | {times['libserialport'] / mine:.2f} | "
               f"{times['pyserial'] / mine:.1f} | {per_device} |")
     print("\nMedians. µs per device: (portsift at N − portsift at the smallest N) / the difference in N.")
 

@@ -530,32 +530,26 @@ void parse_line(export_reading& st, wview line) {
 // machine that stores text so, suitably aligned, is read where it lies.
 void read_line(export_reading& st, std::string_view bytes) {
     ++st.line;
-    st.text.clear();
-    if (st.utf16) {
-        wview line;
-        if (std::endian::native == std::endian::little && reinterpret_cast<std::uintptr_t>(bytes.data()) % 2 == 0) {
-            line = wview(reinterpret_cast<const WCHAR*>(bytes.data()), bytes.size() / 2);
-        } else {
-            append_utf16le(st.text, bytes);
-            line = st.text;
-        }
-        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-        if (st.header_read) {
-            parse_line(st, line);
-            return;
-        }
-        st.text.assign(line);
+    wview line;
+    if (st.utf16 && std::endian::native == std::endian::little &&
+        reinterpret_cast<std::uintptr_t>(bytes.data()) % alignof(WCHAR) == 0) {
+        line = wview(reinterpret_cast<const WCHAR*>(bytes.data()), bytes.size() / 2);
+    } else if (st.utf16) {
+        st.text.clear();
+        append_utf16le(st.text, bytes);
+        line = st.text;
     } else {
         bool valid = true;
         st.text = st.ansi ? from_utf8_or_1252(bytes) : from_utf8(bytes, &valid);
         if (!valid) refuse(st, "the text is not valid UTF-8");
+        line = st.text;
     }
-    if (!st.text.empty() && st.text.back() == u'\r') st.text.pop_back();
+    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
     if (st.header_read) {
-        parse_line(st, st.text);
+        parse_line(st, line);
         return;
     }
-    const wview header = trim(st.text);
+    const wview header = trim(line);
     if (!is_header(header)) {
         st.line = 1;
         refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");

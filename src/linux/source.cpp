@@ -200,8 +200,8 @@ source_outcome open_registry_source(const source_needs& needs) {
         image = export_image(path, outcome);
         if (image && !find_key(image->hklm, SERIALCOMM_PATH))
             outcome.note = "registry export " + std::string(path) +
-                           ": no port can count as present without its HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\"
-                           "SERIALCOMM key";
+                           ": no port can count as present without its HKEY_LOCAL_MACHINE\\" +
+                           to_utf8(SERIALCOMM_PATH) + " key";
     } else {
         const char* named = std::getenv("PORTSIFT_SYSFS");
         const bool own_tree = named && *named;
