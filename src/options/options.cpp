@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -57,6 +58,13 @@ constexpr const WCHAR* end_of_options = TEXT("--");
 
 unsigned bit(option_id id) { return 1u << static_cast<unsigned>(id); }
 
+// Each option's row is found by its id.
+static_assert([] {
+    for (std::size_t i = 0; i < std::size(option_words); ++i)
+        if (static_cast<std::size_t>(option_words[i].id) != i) return false;
+    return true;
+}(), "the option table is in the order of the ids");
+
 const option_word& row_of(option_id id) { return option_words[static_cast<std::size_t>(id)]; }
 
 bool clash(const option_word& one, const option_word& other) {
@@ -103,8 +111,7 @@ void print_synopsis(const WCHAR* program) {
     print_synopsis(program);
     print_err(TEXT("\n"));
     for (const option_word& option : option_words) {
-        wtext name(option.word);
-        if (option.value) name.append(1, u' ').append(option.value);
+        wtext name = usage_of(option, false);
         name.resize(std::max<std::size_t>(name.size(), 20), u' ');
         print_err(TEXT("  %s %s\n"), name.c_str(), option.help);
     }
