@@ -354,12 +354,24 @@ void name_instances(device_list& devices) {
                std::equal(a.name->begin(), a.name->end(), b.name->begin(), b.name->end(),
                           [&](char x, char y) { return upper(x) == upper(y); });
     };
+    // A sysfs name is usbN, or N-N.N... : only a serial number of that form
+    // can be one, and most have none.
+    const auto sys_name_like = [](const std::string& serial) {
+        const std::string_view digits = serial.size() > 3 && ascii_starts_nocase(from_utf8(serial), u"usb")
+                                            ? std::string_view(serial).substr(3)
+                                            : std::string_view(serial);
+        return digits.find_first_not_of("0123456789-.") == std::string_view::npos;
+    };
+    bool sys_names = false;
     // Names by a hash of what they name; only those of one hash compare.
     std::vector<name_of> names;
     for (usb_device& device : devices) {
-        names.push_back({hash_of(device, device.sys_name), &device, &device.sys_name, false});
-        if (usable_serial(device.serial)) names.push_back({hash_of(device, device.serial), &device, &device.serial, true});
+        if (!usable_serial(device.serial)) continue;
+        names.push_back({hash_of(device, device.serial), &device, &device.serial, true});
+        sys_names = sys_names || sys_name_like(device.serial);
     }
+    for (usb_device& device : devices)
+        if (sys_names) names.push_back({hash_of(device, device.sys_name), &device, &device.sys_name, false});
     std::sort(names.begin(), names.end(), [](const name_of& a, const name_of& b) { return a.hash < b.hash; });
     for (std::size_t start = 0, end = 0; start < names.size(); start = end) {
         while (end < names.size() && names[end].hash == names[start].hash) ++end;
