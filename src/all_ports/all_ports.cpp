@@ -84,19 +84,28 @@ void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_nam
         print_err(TEXT("invalid device key format: %s\n"), dev_name);
         return;
     }
-    found_port found{.vid = name.substr(4, 4), .pid = name.substr(13, 4), .pid_field = name.substr(13), .instance = inst_name};
+    found_port found{.vid = name.substr(4, 4),
+                     .pid = name.substr(13, 4),
+                     .pid_field = name.substr(13),
+                     .instance = inst_name,
+                     .device_node_key = name,
+                     .device_node_instance = inst_name};
     owned_key device_key;
     const std::size_t mi = interface_at(name);
+    wtext parent_key;
     if (mi != wview::npos) {
         found.interface = interface_number(name, mi);
-        const wtext parent_key = without_interface(name, mi);
+        found.function_node_key = name, found.function_node_instance = inst_name;
+        found.device_node_key = found.device_node_instance = {};
+        parent_key = without_interface(name, mi);
         auto devices = scan.composites.find(parent_key);
         if (devices == scan.composites.end())
             devices = scan.composites.emplace(parent_key, composite_devices(scan.ctx.usb_key, parent_key.c_str())).first;
         if (const wtext* parent = parent_in(devices->second, inst_name)) {
             found.instance = *parent;
-            // Its node tells where a function without a location of its own is.
-            if (scan.ctx.listed || scan.ctx.at) {
+            found.device_node_key = parent_key, found.device_node_instance = *parent;
+            // Its node tells where the function is and what it is called.
+            if (scan.ctx.described || scan.ctx.at) {
                 HKEY key = nullptr;
                 const wtext path = parent_key + TEXT("\\") + *parent;
                 if (RegOpenKeyExW(scan.ctx.usb_key, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
@@ -149,8 +158,10 @@ void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_ke
     const std::optional<ftdi_chip> chip = chip_of(scan.ctx.usb_key, model_key(vid, pid), suffix);
     found_port found{.vid = vid, .pid = pid, .pid_field = pid, .instance = suffix};
     wtext pid_field;
+    const wtext model = model_key(vid, pid);
     if (chip) {
         found.instance = chip->instance;
+        found.device_node_key = model, found.device_node_instance = chip->instance;
         found.interface = chip->interface;
         if (chip->interface) found.pid_field = pid_field = wtext(pid) + interface_suffix(*chip->interface);
     }
@@ -209,6 +220,7 @@ void function_ports(device_scan& scan, const found_port& device, HKEY device_key
                         if (!port) return;
                         found_port found = device;
                         found.interface = interface_number(function, interface_at(function));
+                        found.function_node_key = function, found.function_node_instance = name;
                         show(scan, found, *port, port_key, device_key);
                     });
     }
@@ -236,7 +248,11 @@ void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
                         const std::optional<wtext> port = present_port(port_key);
                         if (!port) return;
                         // The device's names, and the channel of a chip with several.
-                        found_port found{.vid = device.vid, .pid = device.pid, .instance = device.instance};
+                        found_port found{.vid = device.vid,
+                                         .pid = device.pid,
+                                         .instance = device.instance,
+                                         .device_node_key = device.device_node_key,
+                                         .device_node_instance = device.device_node_instance};
                         if (multi) found.interface = k - 1;
                         show(scan, found, *port, port_key, device_key);
                     });
@@ -247,7 +263,13 @@ void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
 // functions in interface order, then its FTDI channels.
 void device_ports(device_scan& scan, const WCHAR* instance, HKEY device_key) {
     const scan_ctx& ctx = scan.ctx;
-    const found_port device{.vid = ctx.vid, .pid = ctx.pid, .pid_field = wview(), .instance = instance};
+    const wtext model = model_key(ctx.vid, ctx.pid);
+    const found_port device{.vid = ctx.vid,
+                            .pid = ctx.pid,
+                            .pid_field = wview(),
+                            .instance = instance,
+                            .device_node_key = model,
+                            .device_node_instance = instance};
     if (scan.interface == any_interface)
         if (const std::optional<wtext> port = present_port(device_key)) show(scan, device, *port, device_key, nullptr);
     if (const std::optional<wtext> prefix = reg_string(device_key, PARENT_ID_PREFIX_VALUE))

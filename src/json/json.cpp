@@ -79,7 +79,10 @@ void put_port(wtext& out, const listed_port& p, bool compact) {
     put_field(out, indent, TEXT("serial"), string_value(p.serial));
     put_field(out, indent, TEXT("location"), string_value(p.location));
     put_field(out, indent, TEXT("description"), string_value(p.description));
-    put_field(out, indent, TEXT("manufacturer"), string_value(p.manufacturer), true);
+    put_field(out, indent, TEXT("manufacturer"), string_value(p.manufacturer));
+    put_field(out, indent, TEXT("product"), string_value(p.product));
+    put_field(out, indent, TEXT("interface_name"), string_value(p.interface_name));
+    put_field(out, indent, TEXT("revision"), string_value(p.revision), true);
     out += compact ? TEXT("}") : TEXT("    }");
 }
 

@@ -32,12 +32,14 @@ namespace {
 struct tty_port {
     unsigned interface;  // bInterfaceNumber
     std::string tty;
+    std::string folder;  // its interface's sysfs name, DEVICE:CONFIG.INTERFACE
 };
 
 struct usb_device {
     std::string sys_name;  // e.g. 1-1.2
     unsigned vid = 0, pid = 0;
     std::optional<unsigned> device_class;  // from uevent; none until read
+    std::optional<unsigned> release;       // bcdDevice, from uevent; none until read
     std::string serial;
     std::vector<tty_port> ports;
     bool by_serial = false;  // whether its instance is named after its serial
@@ -138,7 +140,8 @@ bool single_function(int devices, const usb_device& device) {
 
 // The IDs and class from a device's uevent, in the kernel's form:
 // PRODUCT=vid/pid/bcd in hex, TYPE=class/subclass/protocol in decimal.
-bool parse_uevent(std::string_view text, unsigned& vid, unsigned& pid, std::optional<unsigned>& device_class) {
+bool parse_uevent(std::string_view text, unsigned& vid, unsigned& pid, std::optional<unsigned>& device_class,
+                  std::optional<unsigned>& release) {
     std::optional<unsigned> v, p;
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
@@ -150,7 +153,9 @@ bool parse_uevent(std::string_view text, unsigned& vid, unsigned& pid, std::opti
             if (slash == std::string_view::npos) return false;
             v = parse_number(ids.substr(0, slash), 16, 0xFFFF);
             const std::string_view rest = ids.substr(slash + 1);
-            p = parse_number(rest.substr(0, rest.find('/')), 16, 0xFFFF);
+            const std::size_t second = rest.find('/');
+            p = parse_number(rest.substr(0, second), 16, 0xFFFF);
+            if (second != std::string_view::npos) release = parse_number(rest.substr(second + 1), 16, 0xFFFF);
         } else if (line.starts_with("TYPE=")) {
             const std::string_view type = line.substr(5);
             device_class = parse_number(type.substr(0, type.find('/')), 10, 0xFF);
@@ -169,13 +174,14 @@ bool parse_uevent(std::string_view text, unsigned& vid, unsigned& pid, std::opti
 bool read_device(int devices, std::string_view name, const source_needs& needs, usb_device& device) {
     char path[320], buffer[4096];
     const auto uevent = read_attr(devices, attr_path(path, name, "uevent"), buffer);
-    if (!uevent || !parse_uevent(*uevent, device.vid, device.pid, device.device_class)) {
+    if (!uevent || !parse_uevent(*uevent, device.vid, device.pid, device.device_class, device.release)) {
         const std::string dir(name);
         const auto v = number_attr(devices, dir + "/idVendor", 16, 0xFFFF);
         const auto p = number_attr(devices, dir + "/idProduct", 16, 0xFFFF);
         if (!v || !p) return false;
         device.vid = *v, device.pid = *p;
         device.device_class.reset();
+        device.release = needs.descriptions ? number_attr(devices, dir + "/bcdDevice", 16, 0xFFFF) : std::nullopt;
     }
     device.serial = read_attr(devices, attr_path(path, name, "serial"), buffer).value_or("");
     if (needs.descriptions) {
@@ -233,6 +239,7 @@ std::optional<std::string> real_path(const std::string& path) {
 struct tty_place {
     std::string device;  // the USB device's sysfs name
     unsigned interface;
+    std::string folder;  // the interface's sysfs name
 };
 
 // A USB interface's name, DEVICE:CONFIG.INTERFACE with both numbers in
@@ -245,7 +252,7 @@ std::optional<tty_place> interface_name(std::string_view name) {
     if (dot == std::string_view::npos || !parse_number(numbers.substr(0, dot), 10, 0xFF)) return std::nullopt;
     const auto interface = parse_number(numbers.substr(dot + 1), 10, 0xFF);
     if (!interface) return std::nullopt;
-    return tty_place{.device = std::string(name.substr(0, colon)), .interface = *interface};
+    return tty_place{.device = std::string(name.substr(0, colon)), .interface = *interface, .folder = std::string(name)};
 }
 
 // The interface of a tty from its class/tty link in the kernel's own form,
@@ -282,7 +289,7 @@ std::optional<tty_place> followed_form(const std::string& tty_dir) {
     const auto number = number_attr(AT_FDCWD, *interface + "/bInterfaceNumber", 16, 0xFF);
     if (interface->size() < 2 || !number) return std::nullopt;
     const std::string parent = interface->substr(0, interface->rfind('/'));
-    return tty_place{.device = last_component(parent), .interface = *number};
+    return tty_place{.device = last_component(parent), .interface = *number, .folder = last_component(*interface)};
 }
 
 void attach_ttys(int root, const std::string& root_path, device_list& devices) {
@@ -298,7 +305,8 @@ void attach_ttys(int root, const std::string& root_path, device_list& devices) {
         if (!place) place = followed_form(root_path + "/class/tty/" + name);
         if (!place) return;
         const auto device = by_name.find(place->device);
-        if (device != by_name.end()) device->second->ports.push_back(tty_port{place->interface, name});
+        if (device != by_name.end()) device->second->ports.push_back(
+            tty_port{.interface = place->interface, .tty = name, .folder = std::move(place->folder)});
     });
 }
 
@@ -399,6 +407,7 @@ struct view_node {
     bool composite;  // a composite device's own node
     std::string_view tty;  // its port; empty for none
     wview port;  // its port's name, /dev/TTY, in the image
+    wview name = {};  // what its bus reports it as (a device's product, a function's interface), in the image
 };
 
 // Whether node `a` was made before node `b`.
@@ -415,7 +424,18 @@ std::string_view device_tty(const usb_device& device, std::string_view tty) {
 }
 
 // A node's values: at most seven.
-using node_values = std::array<image_value, 7>;
+using node_values = std::array<image_value, 8>;
+
+// A node's hardware IDs as Windows writes them, USB\VID_vvvv&PID_pppp&REV_rrrr
+// and USB\VID_vvvv&PID_pppp, each with a function's &MI_nn, in a
+// multi-string.
+wview hardware_ids(reg_image& image, const view_node& node, unsigned release) {
+    const wtext model = wtext(USB_ENUMERATOR) + u'\\' + model_key(node.vid, node.pid);
+    const wtext function = node.interface >= 0 ? interface_suffix(static_cast<unsigned>(node.interface)) : wtext();
+    const wtext revision = model_key(release, 0).substr(4, 4);
+    const wtext ids = model + TEXT("&REV_") + revision + function + u'\0' + model + function + u'\0';
+    return keep_text(image, ids);
+}
 
 // The values of `node` in `values`; their count.
 std::size_t node_values_of(reg_image& image, const view_node& node, const source_needs& needs,
@@ -432,6 +452,8 @@ std::size_t node_values_of(reg_image& image, const view_node& node, const source
         add(SERIAL_NUMBER_VALUE, keep_text(image, {}, device.serial));
     }
     if (needs.descriptions || needs.locations) add(LOCATION_VALUE, keep_text(image, {}, device.sys_name));
+    if (needs.descriptions && device.release)
+        values[count++] = {HARDWARE_ID_VALUE, REG_MULTI_SZ, string_data(image, hardware_ids(image, node, *device.release))};
     if (node.composite) {
         // Its functions' names begin with its ParentIdPrefix.
         add(SERVICE_VALUE, COMPOSITE_SERVICE);
@@ -441,7 +463,7 @@ std::size_t node_values_of(reg_image& image, const view_node& node, const source
 }
 
 // The instance nodes of every device.
-std::vector<view_node> view_nodes(reg_image& image, int root, const device_list& devices) {
+std::vector<view_node> view_nodes(reg_image& image, int root, const device_list& devices, const source_needs& needs) {
     std::vector<view_node> nodes;
     nodes.reserve(devices.size());
     unsigned made = 0;
@@ -460,6 +482,10 @@ std::vector<view_node> view_nodes(reg_image& image, int root, const device_list&
                                             .port = port});
     };
     const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // What a node's bus reports it as, where the run describes its ports.
+    const auto name_of = [&](const std::optional<std::string>& text) {
+        return needs.descriptions && text ? keep_text(image, {}, *text) : wview();
+    };
     for (const usb_device& device : devices) {
         made = 0;
         const wview instance = keep_text(image, {}, device.by_serial ? device.serial : device.sys_name);
@@ -468,6 +494,7 @@ std::vector<view_node> view_nodes(reg_image& image, int root, const device_list&
         const bool is_port = device.ports.size() == 1 && single_function(bus, device);
         view_node& node = add(device, -1, instance, is_port ? PORTS_CLASS_GUID : USB_CLASS_GUID,
                               is_port ? std::string_view(device.ports.front().tty) : std::string_view());
+        if (device.described) node.name = name_of(device.described->product);
         if (is_port || device.ports.empty()) continue;
         // A device whose ports are functions is composite, as Windows
         // records one.
@@ -475,16 +502,24 @@ std::vector<view_node> view_nodes(reg_image& image, int root, const device_list&
         // Each interface is a function; an interface with several ports
         // gives each its own instance, named after its number there.
         std::map<unsigned, std::vector<std::string>> interfaces;
-        for (const tty_port& port : device.ports) interfaces[port.interface].push_back(port.tty);
+        std::map<unsigned, std::string_view> folders;
+        for (const tty_port& port : device.ports) {
+            interfaces[port.interface].push_back(port.tty);
+            folders[port.interface] = port.folder;
+        }
         for (auto& [number, ttys] : interfaces) {
             const int function = static_cast<int>(number);
+            char path[320];
+            const wview name = needs.descriptions ? name_of(read_attr(bus, attr_path(path, folders[number], "interface")))
+                                                  : wview();
             if (ttys.size() == 1) {
-                add(device, function, instance, PORTS_CLASS_GUID, device_tty(device, ttys.front()));
+                add(device, function, instance, PORTS_CLASS_GUID, device_tty(device, ttys.front())).name = name;
                 continue;
             }
             for (const auto& [port, tty] : numbered_ports(root, std::move(ttys)))
                 add(device, function, keep_text(image, wtext(instance) + u'&', std::to_string(port)), PORTS_CLASS_GUID,
-                    device_tty(device, tty));
+                    device_tty(device, tty))
+                    .name = name;
         }
     }
     if (bus >= 0) ::close(bus);
@@ -517,7 +552,7 @@ void image_instance(reg_image& image, std::span<const view_node* const> group, c
     node_values made;
     std::span<const image_value> values(made.data(), node_values_of(image, *group.front(), needs, made));
     std::vector<image_value> merged;
-    wview port = group.front()->port;
+    wview port = group.front()->port, name = group.front()->name;
     if (group.size() > 1) merged.assign(values.begin(), values.end());
     for (const view_node* later : group.subspan(1)) {
         const std::size_t count = node_values_of(image, *later, needs, made);
@@ -528,15 +563,29 @@ void image_instance(reg_image& image, std::span<const view_node* const> group, c
             else same->data = value.data, same->type = value.type;
         }
         if (!later->tty.empty()) port = later->port;
+        if (!later->name.empty()) name = later->name;
     }
     if (group.size() > 1) values = merged;
     instance.name = group.front()->instance;
     instance.values = image_copy(image, values);
-    if (port.empty()) return;
-    image_key& parameters = only_child(image, instance, DEVICE_PARAMETERS_KEY);
-    const auto port_name = image_array<image_value>(image, 1);
-    port_name[0] = {PORT_NAME_VALUE, REG_SZ, string_data(image, port)};
-    parameters.values = port_name;
+    // Its subkeys, in the registry's order: Device Parameters, Properties.
+    const auto children = image_array<image_key>(image, !port.empty() + !name.empty());
+    if (!port.empty()) {
+        children.front().name = DEVICE_PARAMETERS_KEY;
+        const auto port_name = image_array<image_value>(image, 1);
+        port_name[0] = {PORT_NAME_VALUE, REG_SZ, string_data(image, port)};
+        children.front().values = port_name;
+    }
+    if (!name.empty()) {
+        // Where Windows keeps what the bus reports the node as.
+        const wview path = keep_text(image, property_path(BUS_REPORTED_DESCRIPTION_KEY));
+        const std::size_t first = path.find(u'\\');
+        children.back().name = path.substr(0, first);
+        const auto description = image_array<image_value>(image, 1);
+        description[0] = {TEXT(""), property_value_type(DEVPROP_TYPE_STRING), string_data(image, name)};
+        only_path(image, children.back(), path.substr(first + 1)).values = description;
+    }
+    instance.children = children;
 }
 
 // The subkeys of Enum\USB, every node under its key.
@@ -595,7 +644,7 @@ std::unique_ptr<reg_image> sysfs_image(const std::string& root_path, const sourc
     attach_ttys(root, root_path, devices);
     name_instances(devices);
     const std::set<std::string> unready = unready_ports(root, devices, needs);
-    std::vector<view_node> nodes = view_nodes(*image, root, devices);
+    std::vector<view_node> nodes = view_nodes(*image, root, devices, needs);
     ::close(root);
 
     // The ports that exist now, named in SERIALCOMM as \Device\TTY.

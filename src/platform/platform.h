@@ -9,6 +9,8 @@
 #pragma once
 
 #include <windows.h>
+// The device-information calls, which read a device node's properties.
+#include <setupapi.h>
 
 #include <cstddef>
 #include <string>

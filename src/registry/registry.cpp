@@ -5,6 +5,8 @@
 #include "registry/usb_names.h"
 #include "report/tags.h"
 
+#include <algorithm>
+
 void open_registry(const source_needs& needs) {
     const source_outcome outcome = open_registry_source(needs);
     static bool noted = false;
@@ -69,10 +71,42 @@ std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
     return wtext(text);
 }
 
-std::optional<wtext> port_location(HKEY port_key, HKEY device_key) {
-    std::optional<wtext> location = reg_text(port_key, LOCATION_VALUE);
-    if (!location && device_key) location = reg_text(device_key, LOCATION_VALUE);
+std::optional<wtext> node_location(HKEY first, HKEY then) {
+    std::optional<wtext> location = reg_text(first, LOCATION_VALUE);
+    if (!location && then) location = reg_text(then, LOCATION_VALUE);
     return location;
+}
+
+std::optional<wtext> bus_reported_description(const wtext& instance_id) {
+    const HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (set == INVALID_HANDLE_VALUE) return std::nullopt;
+    SP_DEVINFO_DATA node{};
+    node.cbSize = sizeof node;
+    // 4 096 units and a terminator.
+    constexpr DWORD longest = 4096;
+    WCHAR buffer[longest + 1];
+    DEVPROPTYPE type = 0;
+    DWORD size = 0;
+    std::optional<wtext> text;
+    if (SetupDiOpenDeviceInfoW(set, instance_id.c_str(), nullptr, 0, &node) &&
+        SetupDiGetDevicePropertyW(set, &node, &BUS_REPORTED_DESCRIPTION_KEY, &type, reinterpret_cast<BYTE*>(buffer),
+                                  sizeof buffer, &size, 0) &&
+        type == DEVPROP_TYPE_STRING) {
+        const wview data(buffer, std::min<DWORD>(size, sizeof buffer) / sizeof(WCHAR));
+        const wview found = data.substr(0, data.find(u'\0'));
+        if (!found.empty() && found.size() <= longest) text = wtext(found);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return text;
+}
+
+std::optional<wtext> hardware_revision(HKEY node_key) {
+    WCHAR buffer[2048];
+    DWORD type = REG_NONE;
+    DWORD count = sizeof buffer;
+    const LONG status = RegQueryValueExW(node_key, HARDWARE_ID_VALUE, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &count);
+    if (status != ERROR_SUCCESS || type != REG_MULTI_SZ) return std::nullopt;
+    return usb_revision(wview(buffer, count / sizeof(WCHAR)));
 }
 
 composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {

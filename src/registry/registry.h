@@ -62,10 +62,21 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name);
 // a REG_SZ value of that name was there, empty or not.
 std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text = nullptr);
 
-// Where a port is, as the system names the place (its LocationInformation):
-// the port node's, or failing that its device's, `device_key`, which may be
-// null. None when neither has one.
-std::optional<wtext> port_location(HKEY port_key, HKEY device_key);
+// Where a node is, as the system names the place (its LocationInformation):
+// `first`'s, or failing that `then`'s, which may be null. None when neither
+// has one.
+std::optional<wtext> node_location(HKEY first, HKEY then);
+
+// The description the device node `instance_id` (USB\KEY\INSTANCE) reports
+// for itself on its bus, read through SetupAPI: none where it has none, or
+// it is not a string, empty or longer than 4 096 UTF-16 units. Never ends
+// the run.
+std::optional<wtext> bus_reported_description(const wtext& instance_id);
+
+// The revision in the USB\VID_vvvv&PID_pppp&REV_rrrr entry of the node's
+// HardwareID, four upper-case hex digits; none without one. Never ends
+// the run.
+std::optional<wtext> hardware_revision(HKEY node_key);
 
 // The composite devices under the device key `dev_name` of the root
 // `usb_key`: their instance names by ParentIdPrefix. Empty when there is no

@@ -26,6 +26,20 @@ inline constexpr const WCHAR* MFG_VALUE = TEXT("Mfg");
 // instance name does not always show. Windows keeps no such value.
 inline constexpr const WCHAR* SERIAL_NUMBER_VALUE = TEXT("SerialNumber");
 
+// A device node's hardware IDs, the first USB\VID_vvvv&PID_pppp&REV_rrrr
+// (a multi-string).
+inline constexpr const WCHAR* HARDWARE_ID_VALUE = TEXT("HardwareID");
+
+// A device node's instance ID is its enumerator, its key and its instance:
+// USB\VID_vvvv&PID_pppp\INSTANCE.
+inline constexpr const WCHAR* USB_ENUMERATOR = TEXT("USB");
+
+// The description a device node's bus reports for it, as Device Manager's
+// "Bus reported device description" shows it: a device's own product
+// string, a function's interface string (DEVPKEY_Device_BusReportedDeviceDesc).
+inline const DEVPROPKEY BUS_REPORTED_DESCRIPTION_KEY = {
+    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+
 // An instance key's subkey of its driver's settings, and the port's name there.
 inline constexpr const WCHAR* DEVICE_PARAMETERS_KEY = TEXT("Device Parameters");
 inline constexpr const WCHAR* PORT_NAME_VALUE = TEXT("PortName");

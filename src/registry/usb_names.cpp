@@ -69,4 +69,24 @@ bool ftdi_key_valid(wview name) {
            ascii_equal_nocase(name.substr(9, 4), TEXT("PID_")) && name[17] == u'+';
 }
 
+std::optional<wtext> usb_revision(wview hardware_ids) {
+    // USB\VID_vvvv&PID_pppp&REV_rrrr: 30 characters.
+    for (std::size_t at = 0; at < hardware_ids.size();) {
+        const std::size_t end = std::min(hardware_ids.find(u'\0', at), hardware_ids.size());
+        const wview id = hardware_ids.substr(at, end - at);
+        at = end + 1;
+        if (id.size() != 30 || !ascii_starts_nocase(id, TEXT("USB\\")) || !device_key_valid(id.substr(4)) ||
+            id[12] != u'&' || !ascii_equal_nocase(id.substr(21, 5), TEXT("&REV_")))
+            continue;
+        wtext revision(id.substr(26));
+        bool hex = true;
+        for (WCHAR& c : revision) {
+            hex = hex && hex_digit(c) >= 0;
+            if (c >= u'a' && c <= u'f') c = static_cast<WCHAR>(c - 0x20);
+        }
+        if (hex) return revision;
+    }
+    return std::nullopt;
+}
+
 bool made_up_instance(wview instance) { return instance.find(u'&') != wview::npos; }

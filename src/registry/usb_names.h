@@ -6,6 +6,8 @@
 
 #include "text/text.h"
 
+#include <optional>
+
 // A model's key, VID_vvvv&PID_pppp, from the IDs as typed or as numbers
 // (then in upper-case hex, as Windows writes them).
 wtext model_key(wview vid, wview pid);
@@ -56,6 +58,11 @@ bool ftdi_key_valid(wview name);
 
 // Where an FTDI key name's SUFFIX starts.
 inline constexpr std::size_t ftdi_suffix_at = 18;
+
+// The revision of the first entry of `hardware_ids` (a multi-string) of
+// the form USB\VID_vvvv&PID_pppp&REV_rrrr, in four upper-case hex digits;
+// none where there is no such entry.
+std::optional<wtext> usb_revision(wview hardware_ids);
 
 // Whether the system made the instance name up (it holds "&"), as for a
 // device without a usable serial number, rather than naming it after one.

@@ -19,6 +19,7 @@ int run_with_options(run_options& options, scan_ctx& ctx) {
     // An empty S/N names no instance, now or later: one look says so (and
     // that it is gone).
     if (ctx.serial && !*ctx.serial && !options.gone) options.watch = false, options.wait_text = nullptr;
+    ctx.described = options.json;
     if (options.watch) return watch_ports(ctx, options);
     if (!options.wait_text && !options.json) {
         // Lines as they come, as a plain run writes them: nothing to hold.

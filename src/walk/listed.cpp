@@ -24,11 +24,34 @@ std::optional<wtext> serial_number(const scan_ctx& ctx, const found_port& found)
     if (recorded) return serial;
     if (!made_up_instance(found.instance)) return wtext(found.instance);
     if (!found.function_key) return std::nullopt;
+    if (!found.device_node_instance.empty())
+        return made_up_instance(found.device_node_instance) ? std::nullopt
+                                                            : std::optional<wtext>(found.device_node_instance);
     const wview key(found.function_key);
     const composite_map devices = composite_devices(ctx.usb_key, without_interface(key, interface_at(key)).c_str());
     const wtext* parent = parent_in(devices, found.instance);
     if (!parent || made_up_instance(*parent)) return std::nullopt;
     return *parent;
+}
+
+// The instance ID of the node `key`\`instance` under Enum\USB.
+wtext instance_id(wview key, wview instance) {
+    return wtext(USB_ENUMERATOR).append(1, u'\\').append(key).append(1, u'\\').append(instance);
+}
+
+// The board's own words for the port: its device node's product string and
+// revision, and a function's interface string where it is not the
+// product's again.
+void board_names(const found_port& found, listed_port& listed) {
+    if (!found.device_node_key.empty()) {
+        listed.product = bus_reported_description(instance_id(found.device_node_key, found.device_node_instance));
+        listed.revision = hardware_revision(found.device_key ? found.device_key : found.port_key);
+    }
+    if (!found.function_node_key.empty()) {
+        listed.interface_name =
+            bus_reported_description(instance_id(found.function_node_key, found.function_node_instance));
+        if (listed.interface_name == listed.product) listed.interface_name.reset();
+    }
 }
 
 }  // namespace
@@ -41,10 +64,13 @@ void keep_port(std::vector<listed_port>& ports, const scan_ctx& ctx, const found
     listed.pid = found.pid;
     listed.interface = found.interface;
     listed.instance = found.instance;
-    listed.serial = serial_number(ctx, found);
-    listed.location = port_location(found.port_key, found.device_key);
-    listed.description = shown_text(reg_text(found.port_key, DEVICE_DESC_VALUE));
-    if (!listed.description) listed.description = shown_text(reg_text(found.port_key, FRIENDLY_NAME_VALUE));
-    listed.manufacturer = shown_text(reg_text(found.port_key, MFG_VALUE));
+    if (ctx.described) {
+        listed.serial = serial_number(ctx, found);
+        listed.location = location_of(found);
+        listed.description = shown_text(reg_text(found.port_key, DEVICE_DESC_VALUE));
+        if (!listed.description) listed.description = shown_text(reg_text(found.port_key, FRIENDLY_NAME_VALUE));
+        listed.manufacturer = shown_text(reg_text(found.port_key, MFG_VALUE));
+        board_names(found, listed);
+    }
     ports.push_back(std::move(listed));
 }

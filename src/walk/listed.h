@@ -15,12 +15,17 @@ struct listed_port {
     std::optional<unsigned> interface;  // the &MI_nn of the device key, or an FTDI chip's channel
     wtext instance;
     std::optional<wtext> serial, location, description, manufacturer;
+    // The board's own words: its device's product string, its function's
+    // interface string (none where it is the product's again), and its
+    // device's release number (bcdDevice) in four hex digits.
+    std::optional<wtext> product, interface_name, revision;
 };
 
-// Adds the port whose line (`line`) was just printed, with the values read
-// from its keys, still open: the serial number its node records, else the
-// instance name unless the system made it up (for a function the walk
-// found, its device's); the location port_location gives; the node's
-// description and maker. Reads that find nothing give none; none of them
-// ends the run.
+// Adds the port whose line is `line`, and where the run describes its
+// ports (ctx.described) the values read from its keys, still open, and
+// its device's nodes: the serial number its node records, else the
+// instance name unless the system made it up (for a function, its
+// device's); its location (location_of); the node's description and maker;
+// the device's product and revision and the function's interface string.
+// Reads that find nothing give none; none of them ends the run.
 void keep_port(std::vector<listed_port>& ports, const scan_ctx& ctx, const found_port& found, wtext line);

@@ -35,9 +35,14 @@ bool port_present(const std::optional<wtext>& name) {
     fail(tag::port_query);
 }
 
-bool located_at(const scan_ctx& ctx, HKEY port_key, HKEY device_key) {
+std::optional<wtext> location_of(const found_port& found) {
+    if (!found.function_node_key.empty() && found.device_key) return node_location(found.device_key, found.port_key);
+    return node_location(found.port_key, found.device_key);
+}
+
+bool located_at(const scan_ctx& ctx, const found_port& found) {
     if (!ctx.at) return true;
-    const std::optional<wtext> location = port_location(port_key, device_key);
+    const std::optional<wtext> location = location_of(found);
     return location && ascii_equal_nocase(*location, ctx.at);
 }
 
@@ -52,6 +57,13 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
     }
     found_port found{};
     found.instance = inst_name ? inst_name : ctx.serial;
+    const wtext model = named_by_key ? wtext() : model_key(ctx.vid, ctx.pid);
+    found.device_node_key = named_by_key ? wview(dev_name) : wview(model);
+    found.device_node_instance = found.instance;
+    wtext parent_key;
+    const wtext* parent = nullptr;
+    composite_map devices;
+    owned_key parent_node;
     if (!named_by_key) {
         found.vid = ctx.vid;
         found.pid = found.pid_field = ctx.pid;
@@ -65,6 +77,21 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
         if (const std::size_t mi = interface_at(key); mi != wview::npos) {
             found.interface = interface_number(key, mi);
             found.function_key = dev_name;
+            found.function_node_key = key;
+            found.function_node_instance = found.instance;
+            found.device_node_key = found.device_node_instance = {};
+            // Its device's node tells where it is and what it is called.
+            if (ctx.at || ctx.described) {
+                parent_key = without_interface(key, mi);
+                devices = composite_devices(ctx.usb_key, parent_key.c_str());
+                parent = parent_in(devices, found.instance);
+            }
+            if (parent) {
+                found.device_node_key = parent_key;
+                found.device_node_instance = *parent;
+                parent_node = open_optional(ctx.usb_key, (parent_key + TEXT("\\") + *parent).c_str(), nullptr);
+                found.device_key = parent_node.get();
+            }
         }
     }
     found.port = *name;
@@ -73,7 +100,7 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
 }
 
 void show_found(const scan_ctx& ctx, const found_port& found) {
-    if (!located_at(ctx, found.port_key, found.device_key)) return;
+    if (!located_at(ctx, found)) return;
     wtext line;
     line.reserve(found.vid.size() + found.pid_field.size() + found.instance.size() + found.port.size() + 3);
     if (!ctx.vid) line.append(found.vid).append(1, u' ').append(found.pid_field).append(1, u' ');

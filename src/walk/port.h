@@ -28,6 +28,11 @@ struct found_port {
     HKEY port_key = nullptr;
     HKEY device_key = nullptr;          // the device's node, for a port of a function or a channel
     const WCHAR* function_key = nullptr;  // the walk's key name of a function, to find its device
+    // The USB device node the port belongs to (its key under Enum\USB and
+    // its instance; empty where it is not known), and for a composite
+    // device's function the function's own node.
+    wview device_node_key = {}, device_node_instance = {};
+    wview function_node_key = {}, function_node_instance = {};
 };
 
 // The port's line, in one piece, in the form the filters call for (VID,
@@ -36,9 +41,14 @@ struct found_port {
 // names another location.
 void show_found(const scan_ctx& ctx, const found_port& found);
 
+// Where the port's USB device is plugged in: a composite device's
+// function is where its device node is; any other port where its own node
+// says, or failing that its device's. None where neither says.
+std::optional<wtext> location_of(const found_port& found);
+
 // False when the run lists one location's ports (--at) and the port is
-// elsewhere: its location (port_location) is another or none.
-bool located_at(const scan_ctx& ctx, HKEY port_key, HKEY device_key);
+// elsewhere: its location (location_of) is another or none.
+bool located_at(const scan_ctx& ctx, const found_port& found);
 
 // Prints the listing line for the instance key when it is a present serial
 // port. `dev_name` is null in the filtered modes, `inst_name` in the S/N mode.

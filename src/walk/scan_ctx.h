@@ -18,4 +18,5 @@ struct scan_ctx {
     LONG status;           // last open or enumeration status, 0 on success
     std::vector<listed_port>* listed;  // in a held look, the ports found, kept rather than printed; else null
     const WCHAR* at;       // with --at, the one location whose ports are listed; else null
+    bool described;        // with --json: the ports kept carry their devices' descriptions and names
 };

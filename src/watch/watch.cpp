@@ -3,6 +3,9 @@
 #include "json/json.h"
 #include "look/look.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <set>
 #include <utility>
 #include <vector>
@@ -31,10 +34,33 @@ void tell(const wtext& event) {
     flush_out();
 }
 
+// When a change was seen: the UTC time now, in RFC 3339 with milliseconds
+// (2026-12-09T03:21:07.125Z), never before the last one told, so that a
+// clock set back does not make a log go back.
+wtext event_time() {
+    using namespace std::chrono;
+    static sys_time<milliseconds> last{};
+    const sys_time<milliseconds> now = std::max(floor<milliseconds>(system_clock::now()), last);
+    last = now;
+    const sys_days day = floor<days>(now);
+    const year_month_day date(day);
+    const hh_mm_ss<milliseconds> time(now - day);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+    return from_utf8(text);
+}
+
+// The start of a JSON event: its kind and its time.
+wtext json_event(const WCHAR* kind) {
+    return wtext(TEXT("{\"version\":1,\"event\":\"")) + kind + TEXT("\",\"time\":\"") + event_time() + TEXT("\"");
+}
+
 void tell_change(bool added, const wtext& port, bool json) {
     if (json)
-        tell(wtext(TEXT("{\"version\":1,\"event\":\"")) + (added ? TEXT("add") : TEXT("remove")) + TEXT("\",\"port\":") +
-             port + TEXT("}\n"));
+        tell(json_event(added ? TEXT("add") : TEXT("remove")) + TEXT(",\"port\":") + port + TEXT("}\n"));
     else
         tell((added ? TEXT("+ ") : TEXT("- ")) + port + TEXT("\n"));
 }
@@ -72,7 +98,7 @@ int watch_ports(scan_ctx& ctx, const run_options& options) {
         std::vector<wtext> now = status == 0 ? ports_shown(listed, options.json) : std::vector<wtext>();
         tell_changes(shown, now, options.json);
         shown = std::move(now);
-        if (first && options.json) tell(TEXT("{\"version\":1,\"event\":\"ready\"}\n"));
+        if (first && options.json) tell(json_event(TEXT("ready")) + TEXT("}\n"));
         while (!end_requested() && !wait_for_change(look_interval_ms)) {
         }
         if (end_requested()) return 0;

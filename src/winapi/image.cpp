@@ -2,6 +2,21 @@
 
 #include <algorithm>
 #include <bit>
+#include <string>
+
+wtext property_path(const DEVPROPKEY& key) {
+    constexpr char digits[] = "0123456789abcdef";
+    std::string path = "Properties\\{";
+    const auto hex = [&](unsigned long long value, int count) {
+        for (int i = count - 1; i >= 0; --i) path += digits[value >> (4 * i) & 0xF];
+    };
+    const GUID& id = key.fmtid;
+    hex(id.Data1, 8), path += '-', hex(id.Data2, 4), path += '-', hex(id.Data3, 4), path += '-';
+    for (int i = 0; i < 8; ++i) hex(id.Data4[i], 2), path += i == 1 ? "-" : "";
+    path += "}\\";
+    hex(key.pid, 4);
+    return from_utf8(path);
+}
 
 const image_key* find_subkey(const image_key& key, wview name) {
     const auto it = std::lower_bound(key.children.begin(), key.children.end(), name,

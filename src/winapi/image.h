@@ -6,6 +6,8 @@
 
 #include "text/text.h"
 
+#include <setupapi.h>
+
 #include <algorithm>
 #include <memory>
 #include <memory_resource>
@@ -39,6 +41,16 @@ struct reg_image {
     // GetDefaultCommConfigW finds them; null when there is none.
     const image_key* port_map = nullptr;
 };
+
+// Where Windows keeps its device nodes, each an instance key named by its
+// instance ID (USB\VID_vvvv&PID_pppp\INSTANCE) below it.
+inline constexpr const WCHAR* DEVICE_TREE_PATH = TEXT("SYSTEM\\CurrentControlSet\\Enum");
+
+// Where Windows keeps a device node's property below its instance key,
+// Properties\{fmtid}\PPPP (the property's number in four hex digits), as
+// the default value of type 0xFFFF0000 | DEVPROPTYPE.
+wtext property_path(const DEVPROPKEY& key);
+inline constexpr DWORD property_value_type(DEVPROPTYPE type) { return 0xFFFF0000u | type; }
 
 // Makes `image` the registry the calls serve; every key still open is
 // closed. Until the first image, the registry is empty.

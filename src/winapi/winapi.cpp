@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdint>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -122,6 +123,17 @@ open_key* resolve(HKEY handle) {
     registry_state& st = state();
     if (handle == HKEY_LOCAL_MACHINE) return &st.root;
     return st.handles.find(handle);
+}
+
+// A set of device nodes: their instance IDs, looked up in the image each
+// time a property is read.
+struct device_set {
+    std::vector<wtext> ids;
+};
+
+const image_key* device_node(const wtext& id) {
+    const image_key* tree = find_key(state().image->hklm, DEVICE_TREE_PATH);
+    return tree ? find_key(*tree, id) : nullptr;
 }
 
 struct system_text {
@@ -242,6 +254,64 @@ BOOL GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize
     lpCC->dcb.BaudRate = 9600;
     lpCC->dcb.ByteSize = 8;
     *lpdwSize = sizeof(COMMCONFIG);
+    return 1;
+}
+
+HDEVINFO SetupDiCreateDeviceInfoList(const GUID*, HWND) { return new device_set; }
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    delete static_cast<device_set*>(DeviceInfoSet);
+    return 1;
+}
+
+BOOL SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, LPCWSTR DeviceInstanceId, HWND, DWORD,
+                            PSP_DEVINFO_DATA DeviceInfoData) {
+    auto* set = static_cast<device_set*>(DeviceInfoSet);
+    if (!set || set == INVALID_HANDLE_VALUE || !DeviceInstanceId || !DeviceInfoData ||
+        DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    // An ID holds no empty step and does not start or end with one.
+    const wview id(DeviceInstanceId);
+    if (id.empty() || id.front() == u'\\' || id.back() == u'\\' || id.find(TEXT("\\\\")) != wview::npos ||
+        !device_node(wtext(id))) {
+        last_error = ERROR_NO_SUCH_DEVINST;
+        return 0;
+    }
+    set->ids.emplace_back(id);
+    *DeviceInfoData = SP_DEVINFO_DATA{.cbSize = sizeof(SP_DEVINFO_DATA),
+                                      .ClassGuid = {},
+                                      .DevInst = static_cast<DWORD>(set->ids.size()),
+                                      .Reserved = 0};
+    return 1;
+}
+
+BOOL SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, const DEVPROPKEY* PropertyKey,
+                               DEVPROPTYPE* PropertyType, BYTE* PropertyBuffer, DWORD PropertyBufferSize,
+                               DWORD* RequiredSize, DWORD Flags) {
+    const auto* set = static_cast<const device_set*>(DeviceInfoSet);
+    if (!set || set == INVALID_HANDLE_VALUE || !DeviceInfoData || !PropertyKey || !PropertyType || Flags ||
+        DeviceInfoData->DevInst == 0 || DeviceInfoData->DevInst > set->ids.size() ||
+        (!PropertyBuffer && PropertyBufferSize)) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    const image_key* node = device_node(set->ids[DeviceInfoData->DevInst - 1]);
+    const image_key* property = node ? find_key(*node, property_path(*PropertyKey)) : nullptr;
+    const std::optional<image_value> value = property ? find_value(*property, TEXT("")) : std::nullopt;
+    if (!value || (value->type & 0xFFFF0000u) != 0xFFFF0000u) {
+        last_error = ERROR_NOT_FOUND;
+        return 0;
+    }
+    *PropertyType = value->type & 0xFFFFu;
+    const auto size = static_cast<DWORD>(value->data.size());
+    if (RequiredSize) *RequiredSize = size;
+    if (size > PropertyBufferSize) {
+        last_error = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    if (size) std::memcpy(PropertyBuffer, value->data.data(), size);
     return 1;
 }
 

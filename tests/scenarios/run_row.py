@@ -18,6 +18,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from datetime import datetime, timezone
 
 import sysfs_trees
 
@@ -142,6 +143,24 @@ REPORT = re.compile(rb"^(main:\d+:.*?: -?\d+: ).*?(\r?\n)+", re.M)
 def normalise_wine(data):
     data = data.replace(b"\r\n", b"\n")
     return REPORT.sub(rb"\1<system text>\n", data)
+
+
+# A watch event's time: UTC, RFC 3339 with milliseconds.
+EVENT_TIME = re.compile(rb'"time":"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3})Z"')
+
+
+def event_times(data, start, end):
+    """Each event's time as {time}, where it lies within the run (a second's
+    leeway) and never before the one before it; any other is left as it is."""
+    last = start - 1
+
+    def checked(match):
+        nonlocal last
+        seen = datetime.strptime(match[1].decode(), "%Y-%m-%dT%H:%M:%S.%f").replace(tzinfo=timezone.utc).timestamp()
+        good = last <= seen <= end + 1
+        last = max(last, seen)
+        return b'"time":"{time}"' if good else match[0]
+    return EVENT_TIME.sub(checked, data)
 
 
 def terminal_text(data):
@@ -288,10 +307,11 @@ def main():
     parser.add_argument("--wine", action="store_true")
     opts = parser.parse_args()
     row = load_row(opts.table, opts.row)
+    start = time.time()
     with tempfile.TemporaryDirectory() as workdir:
         runner = run_wine if opts.wine else run_native
         done, (want_out, want_err), normalise = runner(row, opts.exe, workdir)
-    got = (normalise(done.stdout), normalise(done.stderr), done.returncode)
+    got = (event_times(normalise(done.stdout), start, time.time()), normalise(done.stderr), done.returncode)
     want = (want_out, want_err, row["status"])
     peak_mib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
     if peak_mib > row.get("max_rss_mib", peak_mib):

@@ -36,6 +36,10 @@ LSTATUS RegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY) { return ERROR_FILE_N
 LSTATUS RegEnumKeyExW(HKEY, DWORD, LPWSTR, LPDWORD, LPDWORD, LPWSTR, LPDWORD, void*) { return ERROR_NO_MORE_ITEMS; }
 LSTATUS RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) { return ERROR_FILE_NOT_FOUND; }
 LSTATUS RegCloseKey(HKEY) { return ERROR_SUCCESS; }
+HDEVINFO SetupDiCreateDeviceInfoList(const GUID*, HWND) { return INVALID_HANDLE_VALUE; }
+BOOL SetupDiOpenDeviceInfoW(HDEVINFO, LPCWSTR, HWND, DWORD, PSP_DEVINFO_DATA) { return 0; }
+BOOL SetupDiGetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA, const DEVPROPKEY*, DEVPROPTYPE*, BYTE*, DWORD, DWORD*, DWORD) { return 0; }
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO) { return 1; }
 void prepare_port_query() {}
 bool write_text(out_stream stream, const WCHAR* text, std::size_t count) {
     if (stream == out_stream::standard_error) error_output += to_utf8(wview(text, count));

@@ -7,6 +7,8 @@
 
 namespace {
 
+using namespace std::literals;
+
 TEST(Utf8, RoundTripsAndReplacesWhatIsNotText) {
     EXPECT_EQ(to_utf8(u"\u03a9mega-\u00e91 \U0001F600"), "\xCE\xA9mega-\xC3\xA9" "1 \xF0\x9F\x98\x80");
     EXPECT_EQ(from_utf8("\xCE\xA9\xF0\x9F\x98\x80"), u"\u03a9\U0001F600");
@@ -47,6 +49,17 @@ TEST(UsbNames, OneRowPerRule) {
     EXPECT_TRUE(function_of(u"7&aa01&0&0001", u"7&aa01&0") && function_of(u"1-2", u"1-2"));
     EXPECT_FALSE(function_of(u"7&aa01&0&0001", u"7&aa01") || function_of(u"1-20", u"1-2"));
     EXPECT_TRUE(made_up_instance(u"5&1e5b1c3&0&3") && !made_up_instance(u"A50285BI"));
+    // A device's revision from its hardware IDs: the first USB\VID&PID&REV entry of four hex digits.
+    const struct { wview ids; const char16_t* revision; } revisions[] = {
+        {u"USB\\VID_2E8A&PID_000A&REV_0100\0USB\\VID_2E8A&PID_000A\0"sv, u"0100"},
+        {u"usb\\vid_2e8a&pid_000a&rev_10ab\0"sv, u"10AB"},
+        {u"USB\\VID_2E8A&PID_000A&REV_0100&MI_00\0USB\\VID_2E8A&PID_000A&REV_0200\0"sv, u"0200"},
+        {u"USB\\VID_2E8A&PID_000A&REV_01G0"sv, nullptr},
+        {u"USB\\VID_2E8A&PID_000A&REV_010", nullptr},
+        {u"FTDIBUS\\VID_0403+PID_6001+A&REV_0600", nullptr},
+    };
+    for (const auto& row : revisions)
+        EXPECT_EQ(usb_revision(row.ids).value_or(u"-"), row.revision ? row.revision : u"-") << to_utf8(row.ids);
 }
 
 struct report_row {
