@@ -29,10 +29,11 @@ class Tree:
             os.makedirs(os.path.join(root, d), exist_ok=True)
 
     def device(self, parent, name, vid, pid, interfaces, device_class=0, serial=None, uevent=True, product=None,
-               manufacturer=None):
+               manufacturer=None, names=(), release=None):
         """A USB device directory under `parent` (a path under the root);
-        returns its path. `interfaces` is a list of interface classes. A
-        copied tree may lack `uevent`: uevent=False leaves it out."""
+        returns its path. `interfaces` is a list of interface classes,
+        `names` their strings where they have one. A copied tree may lack
+        `uevent`: uevent=False leaves it out, and `release` is then bcdDevice."""
         path = f"{parent}/{name}"
         full = os.path.join(self.root, path)
         self.devices += 1
@@ -48,7 +49,8 @@ class Tree:
         write(f"{full}/idProduct", f"{pid:04x}\n")
         write(f"{full}/bNumInterfaces", f"{len(interfaces):2d}\n")
         write(f"{full}/bDeviceClass", f"{device_class:02x}\n")
-        for attr, text in (("serial", serial), ("product", product), ("manufacturer", manufacturer)):
+        for attr, text in (("serial", serial), ("product", product), ("manufacturer", manufacturer),
+                           ("bcdDevice", release and f"{release:04x}")):
             if text is not None:
                 write(f"{full}/{attr}", text + "\n")
         link(self.root, f"{path}/subsystem", "bus/usb")
@@ -59,6 +61,8 @@ class Tree:
             iface = f"{path}/{prefix}:1.{number}"
             write(os.path.join(self.root, iface, "bInterfaceNumber"), f"{number:02x}\n")
             write(os.path.join(self.root, iface, "bInterfaceClass"), f"{cls:02x}\n")
+            if number < len(names) and names[number] is not None:
+                write(os.path.join(self.root, iface, "interface"), names[number] + "\n")
             link(self.root, f"{iface}/subsystem", "bus/usb")
             link(self.root, f"bus/usb/devices/{os.path.basename(iface)}", iface)
         return path
@@ -228,7 +232,24 @@ def odd_serials(root):
         t.acm(board, 0, f"ttyACM{n}")
 
 
-TREES = {"not_sysfs": not_sysfs, "no_controller": no_controller, "odd_serials": odd_serials, "one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
+def named_boards(root):
+    """A probe whose two ports are functions with strings of their own, a
+    board whose one function is named as its product, and a copied board's
+    release from bcdDevice."""
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09)
+    probe = t.device(usb1, "1-1", 0x1D50, 0x6018, [0x02, 0x0A, 0x02, 0x0A], device_class=0xEF, serial="7BB180B4",
+                     product='Black Magic "Probe"\\', names=["GDB Server", None, "UART\tPort"])
+    t.acm(probe, 0, "ttyACM0")
+    t.acm(probe, 2, "ttyACM2")
+    pico = t.device(usb1, "1-2", 0x2E8A, 0x000A, [0x02, 0x0A, 0xFF], device_class=0xEF, serial="E661", product="Pico",
+                    names=["Pico"])
+    t.acm(pico, 0, "ttyACM4")
+    old = t.device(usb1, "1-3", 0x2341, 0x0043, [0x02, 0x0A], device_class=0x02, uevent=False, release=0x0213)
+    t.acm(old, 0, "ttyACM5")
+
+
+TREES = {"named_boards": named_boards, "not_sysfs": not_sysfs, "no_controller": no_controller, "odd_serials": odd_serials, "one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
 
 
 def build(name, root):
