@@ -4,7 +4,8 @@
 
 namespace {
 
-void put_string(wtext& out, const std::optional<wtext>& value) {
+// A string, or null for none.
+void put_string(wtext& out, const wtext* value) {
     if (!value) {
         out += TEXT("null");
         return;
@@ -47,42 +48,42 @@ void put_string(wtext& out, const std::optional<wtext>& value) {
     out += u'"';
 }
 
-// One field: `indent` before it and a line end after it in the document,
-// nothing in a compact object.
-void put_field(wtext& out, const WCHAR* indent, const WCHAR* name, const wtext& value, bool last = false) {
+// One field, written in place: `indent` before it and a line end after it
+// in the document, nothing in a compact object.
+void put_field(wtext& out, const WCHAR* indent, const WCHAR* name, const wtext* value, bool last = false) {
     out += indent;
     out += u'"';
     out += name;
     out += *indent ? TEXT("\": ") : TEXT("\":");
-    out += value;
+    put_string(out, value);
     if (!last) out += u',';
     if (*indent) out += u'\n';
 }
 
-wtext string_value(const std::optional<wtext>& value) {
-    wtext out;
-    put_string(out, value);
-    return out;
-}
+const wtext* maybe(const std::optional<wtext>& value) { return value ? &*value : nullptr; }
 
 }  // namespace
 
 void put_port(wtext& out, const listed_port& p, bool compact) {
     const WCHAR* indent = compact ? TEXT("") : TEXT("      ");
-    const std::string number = p.interface ? std::to_string(*p.interface) : "null";
     out += compact ? TEXT("{") : TEXT("{\n");
-    put_field(out, indent, TEXT("port"), string_value(p.port));
-    put_field(out, indent, TEXT("vid"), string_value(p.vid));
-    put_field(out, indent, TEXT("pid"), string_value(p.pid));
-    put_field(out, indent, TEXT("interface"), wtext(number.begin(), number.end()));
-    put_field(out, indent, TEXT("instance"), string_value(p.instance));
-    put_field(out, indent, TEXT("serial"), string_value(p.serial));
-    put_field(out, indent, TEXT("location"), string_value(p.location));
-    put_field(out, indent, TEXT("description"), string_value(p.description));
-    put_field(out, indent, TEXT("manufacturer"), string_value(p.manufacturer));
-    put_field(out, indent, TEXT("product"), string_value(p.product));
-    put_field(out, indent, TEXT("interface_name"), string_value(p.interface_name));
-    put_field(out, indent, TEXT("revision"), string_value(p.revision), true);
+    put_field(out, indent, TEXT("port"), &p.port);
+    put_field(out, indent, TEXT("vid"), &p.vid);
+    put_field(out, indent, TEXT("pid"), &p.pid);
+    // A number, or null.
+    out += indent;
+    out += *indent ? TEXT("\"interface\": ") : TEXT("\"interface\":");
+    const std::string number = p.interface ? std::to_string(*p.interface) : "null";
+    out.append(number.begin(), number.end());
+    out += *indent ? TEXT(",\n") : TEXT(",");
+    put_field(out, indent, TEXT("instance"), &p.instance);
+    put_field(out, indent, TEXT("serial"), maybe(p.serial));
+    put_field(out, indent, TEXT("location"), maybe(p.location));
+    put_field(out, indent, TEXT("description"), maybe(p.description));
+    put_field(out, indent, TEXT("manufacturer"), maybe(p.manufacturer));
+    put_field(out, indent, TEXT("product"), maybe(p.product));
+    put_field(out, indent, TEXT("interface_name"), maybe(p.interface_name));
+    put_field(out, indent, TEXT("revision"), maybe(p.revision), true);
     out += compact ? TEXT("}") : TEXT("    }");
 }
 

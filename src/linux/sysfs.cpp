@@ -429,16 +429,25 @@ using node_values = std::array<image_value, 8>;
 // A node's hardware IDs as Windows writes them, USB\VID_vvvv&PID_pppp&REV_rrrr
 // and USB\VID_vvvv&PID_pppp, each with a function's &MI_nn, in a
 // multi-string.
-wview hardware_ids(reg_image& image, const view_node& node, unsigned release) {
+// The texts the view's nodes share, each made once in the image: where a
+// node's bus-reported description is kept, and each model's hardware IDs.
+struct shared_texts {
+    wview property;
+    std::map<std::tuple<unsigned, unsigned, int, unsigned>, wview> hardware_ids;
+};
+
+wview hardware_ids(reg_image& image, shared_texts& texts, const view_node& node, unsigned release) {
+    wview& made = texts.hardware_ids[std::tuple(node.vid, node.pid, node.interface, release)];
+    if (!made.empty()) return made;
     const wtext model = wtext(USB_ENUMERATOR) + u'\\' + model_key(node.vid, node.pid);
     const wtext function = node.interface >= 0 ? interface_suffix(static_cast<unsigned>(node.interface)) : wtext();
     const wtext revision = model_key(release, 0).substr(4, 4);
     const wtext ids = model + TEXT("&REV_") + revision + function + u'\0' + model + function + u'\0';
-    return keep_text(image, ids);
+    return made = keep_text(image, ids);
 }
 
 // The values of `node` in `values`; their count.
-std::size_t node_values_of(reg_image& image, const view_node& node, const source_needs& needs,
+std::size_t node_values_of(reg_image& image, const view_node& node, const source_needs& needs, shared_texts& texts,
                            node_values& values) {
     std::size_t count = 0;
     const auto add = [&](wview name, wview text) { values[count++] = {name, REG_SZ, string_data(image, text)}; };
@@ -453,7 +462,7 @@ std::size_t node_values_of(reg_image& image, const view_node& node, const source
     }
     if (needs.descriptions || needs.locations) add(LOCATION_VALUE, keep_text(image, {}, device.sys_name));
     if (needs.descriptions && device.release)
-        values[count++] = {HARDWARE_ID_VALUE, REG_MULTI_SZ, string_data(image, hardware_ids(image, node, *device.release))};
+        values[count++] = {HARDWARE_ID_VALUE, REG_MULTI_SZ, string_data(image, hardware_ids(image, texts, node, *device.release))};
     if (node.composite) {
         // Its functions' names begin with its ParentIdPrefix.
         add(SERVICE_VALUE, COMPOSITE_SERVICE);
@@ -548,14 +557,14 @@ image_key& only_path(reg_image& image, image_key& parent, wview path) {
 // The instance key of like-named nodes, `group`, in `instance`: its name
 // the first's, its values and port the later's where both have one.
 void image_instance(reg_image& image, std::span<const view_node* const> group, const source_needs& needs,
-                    image_key& instance) {
+                    shared_texts& texts, image_key& instance) {
     node_values made;
-    std::span<const image_value> values(made.data(), node_values_of(image, *group.front(), needs, made));
+    std::span<const image_value> values(made.data(), node_values_of(image, *group.front(), needs, texts, made));
     std::vector<image_value> merged;
     wview port = group.front()->port, name = group.front()->name;
     if (group.size() > 1) merged.assign(values.begin(), values.end());
     for (const view_node* later : group.subspan(1)) {
-        const std::size_t count = node_values_of(image, *later, needs, made);
+        const std::size_t count = node_values_of(image, *later, needs, texts, made);
         for (const image_value& value : std::span(made).first(count)) {
             auto same = std::find_if(merged.begin(), merged.end(),
                                      [&](const image_value& v) { return name_equal()(v.name, value.name); });
@@ -578,12 +587,12 @@ void image_instance(reg_image& image, std::span<const view_node* const> group, c
     }
     if (!name.empty()) {
         // Where Windows keeps what the bus reports the node as.
-        const wview path = keep_text(image, property_path(BUS_REPORTED_DESCRIPTION_KEY));
-        const std::size_t first = path.find(u'\\');
-        children.back().name = path.substr(0, first);
+        if (texts.property.empty()) texts.property = keep_text(image, property_path(BUS_REPORTED_DESCRIPTION_KEY));
+        const std::size_t first = texts.property.find(u'\\');
+        children.back().name = texts.property.substr(0, first);
         const auto description = image_array<image_value>(image, 1);
         description[0] = {TEXT(""), property_value_type(DEVPROP_TYPE_STRING), string_data(image, name)};
-        only_path(image, children.back(), path.substr(first + 1)).values = description;
+        only_path(image, children.back(), texts.property.substr(first + 1)).values = description;
     }
     instance.children = children;
 }
@@ -614,6 +623,7 @@ std::span<const image_key> usb_subkeys(reg_image& image, const std::vector<view_
             instances.back().second = i + 1;
     }
     const auto usb_keys = image_array<image_key>(image, keys);
+    shared_texts texts;
     const auto instance_keys = image_array<image_key>(image, instances.size());
     std::size_t key = 0;
     for (std::size_t i = 0; i < instances.size(); ++i) {
@@ -627,7 +637,7 @@ std::span<const image_key> usb_subkeys(reg_image& image, const std::vector<view_
             usb_keys[key].children = instance_keys.subspan(i, 0);
         }
         usb_keys[key].children = {usb_keys[key].children.data(), usb_keys[key].children.size() + 1};
-        image_instance(image, std::span(order).subspan(first, end - first), needs, instance_keys[i]);
+        image_instance(image, std::span(order).subspan(first, end - first), needs, texts, instance_keys[i]);
     }
     return usb_keys;
 }

@@ -66,6 +66,7 @@ struct handle_table {
 
 struct registry_state {
     std::unique_ptr<reg_image> image = std::make_unique<reg_image>();
+    unsigned served = 0;  // images served so far: a node found in an earlier one is looked up again
     open_key root{.key = &image->hklm, .access = KEY_READ, .next_index = 0};  // HKEY_LOCAL_MACHINE
     port_set ports;                            // the ports that exist now
     handle_table handles;
@@ -125,14 +126,22 @@ open_key* resolve(HKEY handle) {
     return st.handles.find(handle);
 }
 
-// A set of device nodes: their instance IDs, looked up in the image each
-// time a property is read.
+// A set of device nodes: their instance IDs, and each one's key in the
+// image it was found in.
 struct device_set {
-    std::vector<wtext> ids;
+    struct member {
+        wtext id;
+        const image_key* key;
+        unsigned served;
+    };
+    std::vector<member> nodes;
 };
 
 const image_key* device_node(const wtext& id) {
-    const image_key* tree = find_key(state().image->hklm, DEVICE_TREE_PATH);
+    // The device tree of the image served now, found once.
+    static unsigned found_in = ~0u;
+    static const image_key* tree = nullptr;
+    if (found_in != state().served) found_in = state().served, tree = find_key(state().image->hklm, DEVICE_TREE_PATH);
     return tree ? find_key(*tree, id) : nullptr;
 }
 
@@ -174,6 +183,7 @@ void serve_image(std::unique_ptr<reg_image> image) {
     registry_state& st = state();
     st.handles.clear();
     st.image = std::move(image);
+    ++st.served;
     st.root = open_key{.key = &st.image->hklm, .access = KEY_READ, .next_index = 0};
     find_present_ports(*st.image, st.ports);
 }
@@ -274,15 +284,17 @@ BOOL SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, LPCWSTR DeviceInstanceId, HW
     }
     // An ID holds no empty step and does not start or end with one.
     const wview id(DeviceInstanceId);
-    if (id.empty() || id.front() == u'\\' || id.back() == u'\\' || id.find(TEXT("\\\\")) != wview::npos ||
-        !device_node(wtext(id))) {
+    const bool well_formed =
+        !id.empty() && id.front() != u'\\' && id.back() != u'\\' && id.find(TEXT("\\\\")) == wview::npos;
+    const image_key* key = well_formed ? device_node(wtext(id)) : nullptr;
+    if (!key) {
         last_error = ERROR_NO_SUCH_DEVINST;
         return 0;
     }
-    set->ids.emplace_back(id);
+    set->nodes.push_back({.id = wtext(id), .key = key, .served = state().served});
     *DeviceInfoData = SP_DEVINFO_DATA{.cbSize = sizeof(SP_DEVINFO_DATA),
                                       .ClassGuid = {},
-                                      .DevInst = static_cast<DWORD>(set->ids.size()),
+                                      .DevInst = static_cast<DWORD>(set->nodes.size()),
                                       .Reserved = 0};
     return 1;
 }
@@ -292,13 +304,18 @@ BOOL SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceIn
                                DWORD* RequiredSize, DWORD Flags) {
     const auto* set = static_cast<const device_set*>(DeviceInfoSet);
     if (!set || set == INVALID_HANDLE_VALUE || !DeviceInfoData || !PropertyKey || !PropertyType || Flags ||
-        DeviceInfoData->DevInst == 0 || DeviceInfoData->DevInst > set->ids.size() ||
+        DeviceInfoData->DevInst == 0 || DeviceInfoData->DevInst > set->nodes.size() ||
         (!PropertyBuffer && PropertyBufferSize)) {
         last_error = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    const image_key* node = device_node(set->ids[DeviceInfoData->DevInst - 1]);
-    const image_key* property = node ? find_key(*node, property_path(*PropertyKey)) : nullptr;
+    // The path of the property last asked for, made once.
+    static DEVPROPKEY asked{};
+    static wtext path = property_path(asked);
+    if (std::memcmp(&asked, PropertyKey, sizeof asked) != 0) asked = *PropertyKey, path = property_path(asked);
+    const device_set::member& member = set->nodes[DeviceInfoData->DevInst - 1];
+    const image_key* node = member.served == state().served ? member.key : device_node(member.id);
+    const image_key* property = node ? find_key(*node, path) : nullptr;
     const std::optional<image_value> value = property ? find_value(*property, TEXT("")) : std::nullopt;
     if (!value || (value->type & 0xFFFF0000u) != 0xFFFF0000u) {
         last_error = ERROR_NOT_FOUND;
