@@ -13,10 +13,18 @@ Register-ArgumentCompleter -Native -CommandName portsift, portsift.exe -ScriptBl
     $seen = @()
     while ($i -lt $current -and $words[$i] -in '--wait', '--wait-gone', '--json', '--all-ports', '--watch', '--at') {
         $seen += $words[$i]
-        # --wait, --wait-gone and --at take the next word.
+        # --wait, --wait-gone and --at take the next word; --at's is a place where ports are plugged in now.
         if ($words[$i] -notin '--wait', '--wait-gone', '--at') { $i += 1 }
-        elseif ($i + 1 -eq $current) { return }
-        else { $i += 2 }
+        elseif ($i + 1 -ne $current) { $i += 2 }
+        elseif ($words[$i] -ne '--at') { return }
+        else {
+            $document = & $words[0] --all-ports --json 2>$null | Out-String | ConvertFrom-Json
+            $typed = $wordToComplete.Trim("'")
+            $document.ports.location | Where-Object { $_ -and $_ -like "$typed*" } | Sort-Object -Unique | ForEach-Object {
+                [System.Management.Automation.CompletionResult]::new("'" + ($_ -replace "'", "''") + "'", $_, 'ParameterValue', $_)
+            }
+            return
+        }
     }
     $all = @($seen | Where-Object { $_ -eq '--all-ports' })
     $position = $current - $i + 1

@@ -8,7 +8,16 @@ _portsift() {
     while [ "$i" -lt "$COMP_CWORD" ]; do
         word=${COMP_WORDS[i]}
         case $word in
-        --wait | --wait-gone | --at) [ $((i + 1)) -eq "$COMP_CWORD" ] && return 0; i=$((i + 2)) ;;
+        --wait | --wait-gone) [ $((i + 1)) -eq "$COMP_CWORD" ] && return 0; i=$((i + 2)) ;;
+        --at)
+            if [ $((i + 1)) -eq "$COMP_CWORD" ]; then
+                # The places where ports are plugged in now, from the program's own document.
+                local IFS=$'\n'
+                COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" --all-ports --json 2>/dev/null |
+                    sed -n 's/^ *"location": "\(.*\)",$/\1/p' | sort -u)" -- "$cur"))
+                return 0
+            fi
+            i=$((i + 2)) ;;
         --json | --watch) i=$((i + 1)) ;;
         --all-ports) all=--all-ports; i=$((i + 1)) ;;
         *) break ;;

@@ -26,6 +26,18 @@ function __portsift_after_options
     echo $i
 end
 
+# The places where ports are plugged in now, from the program's own document.
+function __portsift_locations
+    set -l words (commandline -opc)
+    $words[1] --all-ports --json 2>/dev/null | string match -r -g '^\s*"location": "(.*)",$' | sort -u
+end
+
+# True while the word being typed is --at's.
+function __portsift_at_value
+    set -l words (commandline -opc)
+    test "$words[-1]" = --at
+end
+
 # True while the word being typed stands where an option may.
 function __portsift_at_options
     set -l i (__portsift_after_options); or return 1
@@ -74,4 +86,5 @@ complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l 
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l all-ports' -l all-ports -d 'name and find every port by its USB device'
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l watch -l wait -l wait-gone' -l watch -d 'stream the ports as they come and go'
 complete -c portsift -n '__portsift_at_options; and not __fish_seen_argument -l at' -l at -x -d 'only the ports plugged in at LOCATION (1-6.2, Port_#0002.Hub_#0001)'
-complete -c portsift -a '(__portsift_candidates)'
+complete -c portsift -n 'not __portsift_at_value' -a '(__portsift_candidates)'
+complete -c portsift -n __portsift_at_value -a '(__portsift_locations)'
