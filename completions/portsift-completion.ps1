@@ -49,8 +49,9 @@ Register-ArgumentCompleter -Native -CommandName portsift, portsift.exe -ScriptBl
         # device's function (PID&MI_nn) cannot be asked for; with it, by its
         # device's PID or its own.
         $fields = $listing | ForEach-Object { , ($_ -split ' ') } | Where-Object { $all -or $_[1].Length -eq 4 }
-        $vid = $words[$i]
-        $model = $words[$i + 1]
+        # The VID and PID as the program gets them: without the quotes of a quoted word ('6010&MI_01').
+        $vid = "$($words[$i])".Trim("'", '"')
+        $model = "$($words[$i + 1])".Trim("'", '"')
         $candidates += switch ($position) {
             1 { $fields | ForEach-Object { $_[0] } }
             2 { $fields | Where-Object { $_[0] -eq $vid } | ForEach-Object { $_[1].Substring(0, 4); if ($all) { $_[1] } } }

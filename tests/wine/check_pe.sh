@@ -9,7 +9,7 @@ fail() { echo "$exe: $*" >&2; exit 1; }
 echo "$dump" | grep -q "^Magic[[:space:]]*$magic" || fail "not a PE image of magic $magic"
 echo "$dump" | grep -q '^Subsystem[[:space:]]*00000003' || fail "not a console program"
 imports=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'a-z' 'A-Z' | sort -u | tr '\n' ' ')
-[ "$imports" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL " ] || fail "imports $imports"
+[ "$imports" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL SETUPAPI.DLL " ] || fail "imports $imports"
 # The Unicode entry point takes its arguments from the runtime as UTF-16.
 echo "$dump" | grep -q '[[:space:]]__wgetmainargs$' || fail "no Unicode entry point (__wgetmainargs)"
 # The version strings are stored as UTF-16 in the resource section.
