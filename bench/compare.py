@@ -4,7 +4,10 @@ same random sysfs trees and registry exports with every kind of command
 line, and counts the runs whose standard output, standard error or exit
 status differ. A change that is to keep every byte prints 0.
 
-Usage: bench/compare.py OLD NEW [--trees N] [--exports N] [--seed S]
+Usage: bench/compare.py OLD NEW [--trees N] [--exports N] [--seed S] [--new-field NAME ...]
+
+--new-field names a field of the JSON document that NEW adds: it is left
+out of NEW's output before the two are compared.
 
 Serial numbers that no instance can be named after (blanks, another
 device's sysfs name) are left out of the trees: their naming changed on
@@ -12,6 +15,7 @@ purpose."""
 import argparse
 import os
 import random
+import re
 import subprocess
 import sys
 import tempfile
@@ -60,17 +64,22 @@ def command_lines(listing, rng):
     return lines
 
 
-def run(exe, args, env):
+def run(exe, args, env, new_fields=()):
     done = subprocess.run(["portsift"] + args, executable=exe, env=env, capture_output=True, timeout=60)
-    return done.returncode, done.stdout, done.stderr
+    out = done.stdout
+    for field in new_fields:
+        # Indented ("name": value,) or compact (,"name":value) in an object.
+        out = re.sub(rb',\n *"%s": (null|"(\\.|[^"\\])*")' % field.encode(), b"", out)
+        out = re.sub(rb',"%s":(null|"(\\.|[^"\\])*")' % field.encode(), b"", out)
+    return done.returncode, out, done.stderr
 
 
-def compare(old, new, env, listing_args, rng, where):
+def compare(old, new, env, listing_args, rng, where, new_fields):
     listing = run(old, listing_args, env)[1].decode("utf-8", "replace")
     lines = command_lines(listing, rng)
     differences = 0
     for args in lines:
-        a, b = run(old, args, env), run(new, args, env)
+        a, b = run(old, args, env), run(new, args, env, new_fields)
         if a != b:
             differences += 1
             print(f"{where} {args}:\n  old {a}\n  new {b}", file=sys.stderr)
@@ -84,6 +93,7 @@ def main():
     parser.add_argument("--trees", type=int, default=100)
     parser.add_argument("--exports", type=int, default=30)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--new-field", action="append", default=[])
     options = parser.parse_args()
     rng = random.Random(options.seed)
     runs = ports = differences = 0
@@ -93,7 +103,7 @@ def main():
             random_tree(root, rng)
             env = dict(os.environ, PORTSIFT_SYSFS=root)
             env.pop("PORTSIFT_REGISTRY", None)
-            counts = compare(options.old, options.new, env, [], rng, root)
+            counts = compare(options.old, options.new, env, [], rng, root, options.new_field)
             runs, ports, differences = runs + counts[0], ports + counts[1], differences + counts[2]
         for n in range(options.exports):
             path = os.path.join(work, f"export{n}.reg")
@@ -101,7 +111,7 @@ def main():
             with open(path, "wb") as f:
                 f.write(make(rng.randint(0, 60), seed=rng.randint(1, 10**6)))
             env = dict(os.environ, PORTSIFT_REGISTRY=path)
-            counts = compare(options.old, options.new, env, ["--all-ports"], rng, path)
+            counts = compare(options.old, options.new, env, ["--all-ports"], rng, path, options.new_field)
             runs, ports, differences = runs + counts[0], ports + counts[1], differences + counts[2]
     print(f"{options.trees} sysfs trees and {options.exports} exports ({ports} ports), {runs} command lines: "
           f"{differences} differ in output or status")

@@ -8,7 +8,11 @@ write times at every start, so for this comparison the runs go without it;
 the program needs neither. One write time is set apart: the port query loads
 Wine's port-configuration provider, whose user32 import sets up GDI fonts and
 rewrites HKCU\Software\Wine\Fonts with the same contents in any process that
-asks for a port; that key's contents are still compared."""
+asks for a port; that key's contents are still compared. And Wine's SetupAPI,
+asked to open a device node (for the names --json shows), writes the node's
+class into its key, "Class" and ClassGUID upper-cased, where Windows' writes
+nothing: those two and the key's write time are set apart, the rest of the
+key compared."""
 import json
 import os
 import re
@@ -24,12 +28,20 @@ import wine  # noqa: E402
 
 
 WINE_OWN_WRITES = re.compile(rb"^(\[Software\\\\Wine\\\\Fonts\]) \d+\n#time=\w+\n", re.M)
+DEVICE_NODE_TIME = re.compile(rb"^(\[System\\\\CurrentControlSet\\\\Enum\\\\[^\n]*\]) \d+\n#time=\w+\n", re.M)
+DEVICE_CLASS = re.compile(rb'^"Class"="[^"\n]*"\n', re.M)
+CLASS_GUID = re.compile(rb'^"ClassGUID"="[^"\n]*"', re.M)
 
 
 def registry_files(prefix):
     names = sorted(n for n in os.listdir(prefix) if n.endswith(".reg"))
     assert names, f"no registry files in {prefix}"
-    return {n: WINE_OWN_WRITES.sub(rb"\1\n", open(os.path.join(prefix, n), "rb").read()) for n in names}
+    files = {}
+    for n in names:
+        data = WINE_OWN_WRITES.sub(rb"\1\n", open(os.path.join(prefix, n), "rb").read())
+        data = DEVICE_CLASS.sub(b"", DEVICE_NODE_TIME.sub(rb"\1\n", data))
+        files[n] = CLASS_GUID.sub(lambda m: m[0].upper(), data)
+    return files
 
 
 def run(args, env):
