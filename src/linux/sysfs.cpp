@@ -441,8 +441,7 @@ wview hardware_ids(reg_image& image, shared_texts& texts, const view_node& node,
     if (!made.empty()) return made;
     const wtext model = wtext(USB_ENUMERATOR) + u'\\' + model_key(node.vid, node.pid);
     const wtext function = node.interface >= 0 ? interface_suffix(static_cast<unsigned>(node.interface)) : wtext();
-    const wtext revision = model_key(release, 0).substr(4, 4);
-    const wtext ids = model + TEXT("&REV_") + revision + function + u'\0' + model + function + u'\0';
+    const wtext ids = model + TEXT("&REV_") + hex_id(release) + function + u'\0' + model + function + u'\0';
     return made = keep_text(image, ids);
 }
 

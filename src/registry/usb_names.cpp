@@ -12,14 +12,11 @@ wtext model_key(wview vid, wview pid) {
     return key.append(TEXT("VID_")).append(vid).append(TEXT("&PID_")).append(pid);
 }
 
-wtext model_key(unsigned vid, unsigned pid) {
-    WCHAR key[] = TEXT("VID_vvvv&PID_pppp");
-    for (int i = 0; i < 4; ++i) {
-        key[4 + i] = hex_digits[vid >> (12 - 4 * i) & 0xF];
-        key[13 + i] = hex_digits[pid >> (12 - 4 * i) & 0xF];
-    }
-    return wtext(key, 17);
+wtext hex_id(unsigned id) {
+    return {hex_digits[id >> 12 & 0xF], hex_digits[id >> 8 & 0xF], hex_digits[id >> 4 & 0xF], hex_digits[id & 0xF]};
 }
+
+wtext model_key(unsigned vid, unsigned pid) { return model_key(hex_id(vid), hex_id(pid)); }
 
 bool device_key_valid(wview name) {
     return name.size() >= 17 && ascii_equal_nocase(name.substr(0, 4), TEXT("VID_")) &&

@@ -8,8 +8,12 @@
 
 #include <optional>
 
+// A 16-bit ID or release number as Windows writes it: four upper-case hex
+// digits.
+wtext hex_id(unsigned id);
+
 // A model's key, VID_vvvv&PID_pppp, from the IDs as typed or as numbers
-// (then in upper-case hex, as Windows writes them).
+// (then as hex_id writes them).
 wtext model_key(wview vid, wview pid);
 wtext model_key(unsigned vid, unsigned pid);
 
