@@ -62,7 +62,6 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
     found.device_node_instance = found.instance;
     wtext parent_key;
     const wtext* parent = nullptr;
-    composite_map devices;
     owned_key parent_node;
     if (!named_by_key) {
         found.vid = ctx.vid;
@@ -81,10 +80,9 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
             found.function_node_instance = found.instance;
             found.device_node_key = found.device_node_instance = {};
             // Its device's node tells where it is and what it is called.
-            if (ctx.at || ctx.described) {
+            if (ctx.composites) {
                 parent_key = without_interface(key, mi);
-                devices = composite_devices(ctx.usb_key, parent_key.c_str());
-                parent = parent_in(devices, found.instance);
+                parent = parent_in(*ctx.composites, found.instance);
             }
             if (parent) {
                 found.device_node_key = parent_key;

@@ -2,7 +2,7 @@
 // the walk and the status of the last registry open or enumeration.
 #pragma once
 
-#include "platform/platform.h"
+#include "registry/registry.h"
 
 #include <vector>
 
@@ -19,4 +19,7 @@ struct scan_ctx {
     std::vector<listed_port>* listed;  // in a held look, the ports found, kept rather than printed; else null
     const WCHAR* at;       // with --at, the one location whose ports are listed; else null
     bool described;        // with --json: the ports kept carry their devices' descriptions and names
+    // While the walk is in a function's key (with --at or --json), its
+    // model's composite devices, read once for all its instances; else null.
+    const composite_map* composites;
 };

@@ -58,6 +58,12 @@ void scan_devices(scan_ctx& ctx) {
 }
 
 void scan_instances(scan_ctx& ctx, const WCHAR* dev_name) {
+    // A function's device is where it is and what it is called: its model's
+    // composite devices are read once for all the function's instances.
+    composite_map composites;
+    const std::size_t mi = dev_name && (ctx.at || ctx.described) ? interface_at(dev_name) : wview::npos;
+    if (mi != wview::npos) composites = composite_devices(ctx.usb_key, without_interface(dev_name, mi).c_str());
+    ctx.composites = mi != wview::npos ? &composites : nullptr;
     if (ctx.serial) {
         open_serial_key(ctx);
         show_port(dev_name, nullptr, ctx, ctx.inst_key);
