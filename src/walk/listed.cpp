@@ -17,21 +17,15 @@ std::optional<wtext> shown_text(std::optional<wtext> value) {
 // The device's own serial number. The Linux view records the kernel's in
 // SerialNumber (empty when there is none). Windows names an instance after
 // it unless it made the name up; a composite device's function takes its
-// device's.
-std::optional<wtext> serial_number(const scan_ctx& ctx, const found_port& found) {
+// device's, which the walk found.
+std::optional<wtext> serial_number(const found_port& found) {
     bool recorded = false;
     std::optional<wtext> serial = reg_text(found.port_key, SERIAL_NUMBER_VALUE, &recorded);
     if (recorded) return serial;
     if (!made_up_instance(found.instance)) return wtext(found.instance);
-    if (!found.function_key) return std::nullopt;
-    if (!found.device_node_instance.empty())
-        return made_up_instance(found.device_node_instance) ? std::nullopt
-                                                            : std::optional<wtext>(found.device_node_instance);
-    const wview key(found.function_key);
-    const composite_map devices = composite_devices(ctx.usb_key, without_interface(key, interface_at(key)).c_str());
-    const wtext* parent = parent_in(devices, found.instance);
-    if (!parent || made_up_instance(*parent)) return std::nullopt;
-    return *parent;
+    const wview device = found.device_node_instance;
+    if (found.function_node_key.empty() || device.empty() || made_up_instance(device)) return std::nullopt;
+    return wtext(device);
 }
 
 // The instance ID of the node `key`\`instance` under Enum\USB.
@@ -65,7 +59,7 @@ void keep_port(std::vector<listed_port>& ports, const scan_ctx& ctx, const found
     listed.interface = found.interface;
     listed.instance = found.instance;
     if (ctx.described) {
-        listed.serial = serial_number(ctx, found);
+        listed.serial = serial_number(found);
         listed.location = location_of(found);
         listed.description = shown_text(reg_text(found.port_key, DEVICE_DESC_VALUE));
         if (!listed.description) listed.description = shown_text(reg_text(found.port_key, FRIENDLY_NAME_VALUE));

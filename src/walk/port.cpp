@@ -75,7 +75,6 @@ void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ct
         found.pid_field = key.substr(13);
         if (const std::size_t mi = interface_at(key); mi != wview::npos) {
             found.interface = interface_number(key, mi);
-            found.function_key = dev_name;
             found.function_node_key = key;
             found.function_node_instance = found.instance;
             found.device_node_key = found.device_node_instance = {};

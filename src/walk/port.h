@@ -27,7 +27,6 @@ struct found_port {
     wview port = {};
     HKEY port_key = nullptr;
     HKEY device_key = nullptr;          // the device's node, for a port of a function or a channel
-    const WCHAR* function_key = nullptr;  // the walk's key name of a function, to find its device
     // The USB device node the port belongs to (its key under Enum\USB and
     // its instance; empty where it is not known), and for a composite
     // device's function the function's own node.
