@@ -477,7 +477,9 @@ bool holds_nul(wview text) {
 // U+FEFF, as a UTF-16LE or UTF-8 byte-order mark reads.
 constexpr WCHAR byte_order_mark = 0xFEFF;
 
-constexpr wview headers[] = {TEXT("Windows Registry Editor Version 5.00"), TEXT("REGEDIT4")};
+// regedit's older header, of an export in the ANSI code page.
+constexpr wview regedit4 = TEXT("REGEDIT4");
+constexpr wview headers[] = {TEXT("Windows Registry Editor Version 5.00"), regedit4};
 
 bool is_header(wview line) {
     for (const wview header : headers)
@@ -555,7 +557,7 @@ void read_line(export_reading& st, std::string_view bytes) {
         refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
     }
     st.header_read = true;
-    st.ansi = !st.utf16 && header == TEXT("REGEDIT4");
+    st.ansi = !st.utf16 && header == regedit4;
 }
 
 // Reads every whole line of `bytes`; the last one too when `last`. Returns
@@ -612,6 +614,13 @@ bool could_be_header(std::string_view line, bool utf16, bool complete) {
     for (const wview header : headers)
         if (complete ? trimmed == header : header.starts_with(trimmed)) return true;
     return false;
+}
+
+bool ansi_header(std::string_view line, bool utf16) {
+    if (utf16) return false;
+    wtext text = from_utf8(line);
+    if (!text.empty() && text.back() == u'\r') text.pop_back();
+    return trim(text) == regedit4;
 }
 
 std::size_t utf16_lines(std::string_view bytes) {

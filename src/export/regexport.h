@@ -25,6 +25,11 @@ std::size_t text_start(std::string_view bytes, bool& utf16);
 // reader accepts or, while it is not `complete`, can still become one.
 bool could_be_header(std::string_view line, bool utf16, bool complete);
 
+// Whether `line`, an export's first line (past the byte-order mark, without
+// its line end), is REGEDIT4's header: the export's bytes that are not UTF-8
+// are then Windows-1252.
+bool ansi_header(std::string_view line, bool utf16);
+
 // The line an export of `bytes` that ends in the middle of a UTF-16
 // character is refused at: one more than its line ends.
 std::size_t utf16_lines(std::string_view bytes);

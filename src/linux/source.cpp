@@ -54,14 +54,6 @@ struct stream_check {
     bool ansi = false;           // a REGEDIT4 export: its bytes need not be UTF-8
 };
 
-// Whether a first line is REGEDIT4's header, whose export is in an ANSI
-// code page.
-bool ansi_header(std::string_view line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    return line == "REGEDIT4";
-}
-
 // Where the bytes read so far first show a fault the reader refuses a
 // stream for: a first line that cannot be a header, a NUL character, or
 // (in UTF-8) a line that is not valid UTF-8. Returns the end of the line
@@ -86,7 +78,7 @@ std::size_t fault_end(std::string_view bytes, stream_check& check) {
         bool valid = true;
         if (!utf16 && !check.ansi) from_utf8(line, &valid);
         if (!valid || (!check.header_seen && !could_be_header(line, utf16, true))) return i + unit;
-        if (!check.header_seen) check.ansi = !utf16 && ansi_header(line);
+        if (!check.header_seen) check.ansi = ansi_header(line, utf16);
         check.header_seen = true;
     }
     // A first line still coming that can no longer be a header (looked at
@@ -198,7 +190,7 @@ source_outcome open_registry_source(const source_needs& needs) {
     std::unique_ptr<reg_image> image;
     if (const char* path = registry_export()) {
         image = export_image(path, outcome);
-        if (image && !find_key(image->hklm, SERIALCOMM_PATH))
+        if (image && !(image->port_map = find_key(image->hklm, SERIALCOMM_PATH)))
             outcome.note = "registry export " + std::string(path) +
                            ": no port can count as present without its HKEY_LOCAL_MACHINE\\" +
                            to_utf8(SERIALCOMM_PATH) + " key";
@@ -210,13 +202,12 @@ source_outcome open_registry_source(const source_needs& needs) {
             // An export's ports are as ready as it says; a tty may wait for udev.
             if (needs.ready_ports) hold_unready_ttys();
             image = sysfs_image(own_tree ? named : "/sys", needs);
+            image->port_map = find_key(image->hklm, SERIALCOMM_PATH);
         } catch (const refused& refusal) {
             outcome.refusal = refusal.why;
         }
     }
     // A source refused serves an empty registry: nothing of an earlier look stays.
-    if (!image) image = std::make_unique<reg_image>();
-    image->port_map = find_key(image->hklm, SERIALCOMM_PATH);
-    serve_image(std::move(image));
+    serve_image(image ? std::move(image) : std::make_unique<reg_image>());
     return outcome;
 }
