@@ -105,12 +105,8 @@ void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_nam
             found.instance = *parent;
             found.device_node_key = parent_key, found.device_node_instance = *parent;
             // Its node tells where the function is and what it is called.
-            if (scan.ctx.described || scan.ctx.at) {
-                HKEY key = nullptr;
-                const wtext path = parent_key + TEXT("\\") + *parent;
-                if (RegOpenKeyExW(scan.ctx.usb_key, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
-                    device_key.reset(key);
-            }
+            if (scan.ctx.described || scan.ctx.at)
+                device_key = open_optional(scan.ctx.usb_key, (parent_key + TEXT("\\") + *parent).c_str(), nullptr);
         }
     }
     show(scan, found, *port, inst_key, device_key.get());
