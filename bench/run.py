@@ -17,6 +17,8 @@ TOP = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 import gen  # noqa: E402
 import sysfs_trees  # noqa: E402  (on the path that gen put it on)
+sys.path.insert(0, os.path.join(TOP, "tests", "wine"))
+import wine as wine_helper  # noqa: E402
 
 NATIVE = os.path.join(TOP, "build/native/portsift")
 WIN32 = os.path.join(TOP, "build/win32/portsift.exe")
@@ -141,6 +143,11 @@ def wine(workdir, n):
     loader = "/usr/lib/wine/wine"  # the 32-bit program's own loader
     env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEARCH="win32", WINELOADER=loader,
                PORTSIFT_WINE=loader)
+    os.environ["PORTSIFT_WINE"] = loader
+    reason = wine_helper.unable_reason() or (not os.path.exists(WIN32) and f"{WIN32} was not built")
+    if reason:
+        print(f"Skipped: {reason}.")
+        return
     starter = [PYTHON, os.path.join(TOP, "tests/wine/wine.py")]
     subprocess.run(starter + ["start"], env=env, check=True)
     reset = b"\xff\xfe" + "Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB]\r\n".encode("utf-16-le")
@@ -473,28 +480,33 @@ def main():
           f"{platform.system()} {platform.release()}; "
           f"{subprocess.run(['hyperfine', '--version'], capture_output=True, text=True).stdout.strip()}")
     workdir = tempfile.mkdtemp(prefix="portsift-bench-")
+    quick = "--quick" in sys.argv
+    sections = [("exports", lambda: exports(workdir, sizes)),
+                ("sysfs", lambda: sysfs(workdir, counts)),
+                ("json", lambda: json_output(workdir, 1000, 10000 if quick else 100000)),
+                ("all-ports", lambda: all_ports(workdir, 10000, 1000)),
+                ("at", lambda: at(workdir, 10000, 1000)),
+                ("wait", lambda: wait(workdir)),
+                ("udev", lambda: udev(workdir)),
+                ("watch", lambda: watch(workdir, quiet_s=10 if quick else 60)),
+                ("wine", lambda: wine(workdir, 1000))]
+    failed = []
     try:
-        if not only or "exports" in only:
-            exports(workdir, sizes)
-        if not only or "sysfs" in only:
-            sysfs(workdir, counts)
-        if not only or "json" in only:
-            json_output(workdir, 1000, 100000 if "--quick" not in sys.argv else 10000)
-        if not only or "all-ports" in only:
-            all_ports(workdir, 10000, 1000)
-        if not only or "at" in only:
-            at(workdir, 10000, 1000)
-        if not only or "wait" in only:
-            wait(workdir)
-        if not only or "udev" in only:
-            udev(workdir)
-        if not only or "watch" in only:
-            watch(workdir, quiet_s=10 if "--quick" in sys.argv else 60)
-        if (not only or "wine" in only) and shutil.which("wine"):
-            wine(workdir, 1000)
+        # A section that fails says why; the others still run.
+        for name, section in sections:
+            if only and name not in only:
+                continue
+            try:
+                section()
+            except Exception as error:  # noqa: BLE001
+                print(f"\nSection {name} failed: {type(error).__name__}: {error}")
+                failed.append(name)
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
+    if failed:
+        print(f"\nFailed sections: {', '.join(failed)}.")
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

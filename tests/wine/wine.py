@@ -3,10 +3,12 @@
 32-bit or the 64-bit one) and the test's own prefix (WINEPREFIX), with one
 persistent wineserver for the whole table.
 
-Run as `wine.py start|stop` it sets the prefix up or takes it down. Every
+Run as `wine.py start|stop` it sets the prefix up or takes it down; as
+`wine.py why-not` it prints why the loader cannot run here, or nothing. Every
 Wine test first asks `require_loader`, which ends the test as skipped where
-this machine cannot run the loader at all: a kernel built without 32-bit
-support refuses the 32-bit loader with "Exec format error"."""
+this machine cannot run the loader at all: it is not installed, or a kernel
+built without 32-bit support refuses the 32-bit loader with "Exec format
+error"."""
 import ctypes
 import errno
 import os
@@ -37,16 +39,28 @@ def fixed_addresses():
         raise OSError(ctypes.get_errno(), "personality(ADDR_NO_RANDOMIZE)")
 
 
-def require_loader():
-    """Returns when the loader runs here; otherwise says why and ends the
-    test with the skip status. Decided by running it, not by its name."""
-    fixed_addresses()
+def unable_reason():
+    """Why the loader cannot run here, or None when it can. Decided by
+    running it, not by its name."""
+    if not os.path.exists(loader()):
+        package = "wine32:i386" if os.path.basename(loader()) == "wine" else "wine64"
+        return f"{loader()} is not installed (Debian's {package})"
     try:
         subprocess.run([loader(), "--version"], check=False, **QUIET)
     except OSError as error:
         if error.errno != errno.ENOEXEC:
             raise
-        print(f"skipped: this kernel cannot run {loader()} ({error.strerror}); it runs no 32-bit programs")
+        return f"this kernel cannot run {loader()} ({error.strerror}); it runs no 32-bit programs"
+    return None
+
+
+def require_loader():
+    """Returns when the loader runs here; otherwise says why and ends the
+    test with the skip status."""
+    fixed_addresses()
+    reason = unable_reason()
+    if reason:
+        print(f"skipped: {reason}")
         sys.exit(SKIPPED)
 
 
@@ -82,6 +96,9 @@ def start():
 
 
 def main():
+    if sys.argv[1] == "why-not":
+        print(unable_reason() or "")
+        return 0
     require_loader()
     if sys.argv[1] == "start":
         start()
