@@ -240,6 +240,18 @@ def run_native(row, exe, workdir):
             open(os.path.join(udev, "..", "control") if name == "control" else os.path.join(udev, name), "w").close()
         env["PORTSIFT_UDEV"] = os.path.dirname(udev)
     args = [exe] + [arg_bytes(row, a) for a in row["args"]]
+    if "script" in row:
+        # A script of the README's, with the program on PATH and each tool it
+        # drives standing in by writing its command line.
+        bin_dir = os.path.join(workdir, "bin")
+        os.makedirs(bin_dir)
+        os.symlink(os.path.abspath(exe), os.path.join(bin_dir, "portsift"))
+        for tool in row.get("stubs", []):
+            with open(os.path.join(bin_dir, tool), "w") as f:
+                f.write('#!/bin/sh\necho "${0##*/} $*"\n')
+            os.chmod(os.path.join(bin_dir, tool), 0o755)
+        env["PATH"] = bin_dir + os.pathsep + env["PATH"]
+        args = ["sh", os.path.join(HERE, "..", "..", row["script"])] + args[1:]
     if row.get("registry_path") == "unreadable" and os.geteuid() == 0:
         # Root reads any file: the program runs as nobody to meet the refusal.
         os.chmod(workdir, 0o755)

@@ -4,6 +4,7 @@ bus/usb/devices and class/tty, `device` and `subsystem` links, and attribute
 files in the kernel's formats (idVendor %04x, bNumInterfaces %2d,
 bInterfaceNumber %02x, uevent's PRODUCT=%x/%x/%x and TYPE=%d/%d/%d)."""
 import os
+import shutil
 
 HC = "devices/pci0000:00/0000:00:14.0"
 
@@ -249,7 +250,33 @@ def named_boards(root):
     t.acm(old, 0, "ttyACM5")
 
 
-TREES = {"named_boards": named_boards, "not_sysfs": not_sysfs, "no_controller": no_controller, "odd_serials": odd_serials, "one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
+def leonardo(root, driver=True):
+    """A composite board (CDC and HID) on socket 1-4, running its sketch;
+    without its driver it has no tty."""
+    t = Tree(root)
+    usb1 = t.device(HC, "usb1", 0x1D6B, 0x0002, [0x09], device_class=0x09)
+    board = t.device(usb1, "1-4", 0x2341, 0x8036, [0x02, 0x0A, 0x03], device_class=0xEF, serial="HIDPC")
+    if driver:
+        t.acm(board, 0, "ttyACM0")
+
+
+def leonardo_gone(root):
+    """The board has left socket 1-4 after its 1200-baud touch."""
+    shutil.rmtree(os.path.join(root, HC, "usb1", "1-4"))
+    for link_path in ("class/tty/ttyACM0", "bus/usb/devices/1-4", "bus/usb/devices/1-4:1.0",
+                      "bus/usb/devices/1-4:1.1", "bus/usb/devices/1-4:1.2"):
+        os.remove(os.path.join(root, link_path))
+
+
+def leonardo_boot_loader(root):
+    """The same board back on socket 1-4 as its boot loader, another PID."""
+    t = Tree(root)
+    t.acm(t.device(f"{HC}/usb1", "1-4", 0x2341, 0x0036, [0x02, 0x0A], device_class=0x02), 0, "ttyACM1")
+
+
+TREES = {"leonardo": leonardo, "leonardo_gone": leonardo_gone, "leonardo_boot_loader": leonardo_boot_loader,
+         "leonardo_without_driver": lambda root: leonardo(root, driver=False),
+         "named_boards": named_boards, "not_sysfs": not_sysfs, "no_controller": no_controller, "odd_serials": odd_serials, "one_board": one_board, "mixed": mixed, "modem": modem, "three_devices": three_devices, "no_usb": no_usb, "broken": broken, "case_twins": case_twins}
 
 
 def build(name, root):
