@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -13,16 +14,41 @@ namespace {
 constexpr std::uint32_t no_key = UINT32_MAX;
 
 // A key as the export builds it: its subkeys a list, its values one run in
-// the image's arena (moved to the end when a later section adds to a key
-// whose run is no longer last).
+// the image's arena with room to grow (moved, with twice the room, when it
+// is full and no longer the last run placed). A deleted value stays in its
+// place, marked, until the deleted ones outnumber the others.
 struct build_key {
     wview name;
     std::uint32_t parent = no_key;
     std::uint32_t first_child = no_key, next_sibling = no_key;
     std::uint32_t child_count = 0;  // deleted ones too
     image_value* values = nullptr;
-    std::uint32_t value_count = 0;
+    std::uint32_t value_count = 0;  // places used, deleted values too
+    std::uint32_t value_room = 0;
+    std::uint32_t deleted_values = 0;
     bool deleted = false;
+    bool every_value = false;  // keeps all its values, whatever their names
+};
+
+// The name a deleted value's place carries until the run is compacted.
+const WCHAR deleted_value_mark = 0;
+bool is_deleted(const image_value& value) { return value.name.data() == &deleted_value_mark; }
+
+// The keys by number, in blocks that stay where they are as more keys come:
+// nothing is copied as the export grows.
+struct key_store {
+    static constexpr unsigned block_bits = 12;
+    static constexpr std::uint32_t block_size = 1u << block_bits;
+    std::vector<std::unique_ptr<build_key[]>> blocks;
+    std::uint32_t count = 0;
+
+    build_key& operator[](std::uint32_t id) { return blocks[id >> block_bits][id & (block_size - 1)]; }
+    const build_key& operator[](std::uint32_t id) const { return blocks[id >> block_bits][id & (block_size - 1)]; }
+    std::uint32_t size() const { return count; }
+    build_key& emplace_back() {
+        if (count % block_size == 0) blocks.push_back(std::make_unique<build_key[]>(block_size));
+        return (*this)[count++];
+    }
 };
 
 // A key with at most this many subkeys finds one by going through them;
@@ -47,8 +73,23 @@ std::uint64_t key_hash(std::uint32_t parent, wview name) { return name_hash()(na
 // Value runs are placed in chunks of this many.
 constexpr std::size_t values_per_chunk = 4096;
 
-// A key with this many values finds them by a hash of their names rather
-// than one by one (SERIALCOMM holds a value per port).
+// String data kept once for all the values that hold it (class GUIDs,
+// services, descriptions repeat from key to key): open addressing, each slot
+// with its text's hash.
+struct kept_string {
+    std::uint64_t hash = 0;
+    std::span<const BYTE> data;  // empty: a free slot
+};
+struct string_table {
+    std::vector<kept_string> slots = std::vector<kept_string>(1024);
+    std::size_t used = 0;
+};
+
+// Strings longer than this are kept as they come: few repeat.
+constexpr std::size_t shared_string_units = 256;
+
+// A key with this many places finds its values by a hash of their names
+// rather than one by one (SERIALCOMM holds a value per port).
 constexpr std::uint32_t indexed_from = 32;
 
 // Where each value of a key is in its run, by name.
@@ -58,22 +99,26 @@ using value_index = std::unordered_map<wview, std::uint32_t, name_hash, name_equ
 
 struct export_reading {
     reg_image& image;
-    std::vector<build_key> keys{build_key{}};  // HKEY_LOCAL_MACHINE first
+    key_store keys;  // HKEY_LOCAL_MACHINE first
     key_table children;
     std::unordered_set<wview> value_names;  // each name once, in the arena
+    string_table strings;
     std::vector<wview> recent_names;        // the name last kept for each place in a key: keys repeat their names
+    const value_choice* choice;             // the values kept; null: all
+    std::vector<wview> every_value_path;    // the key whose values are all kept, split
     std::unordered_map<std::uint32_t, value_index> indexes;  // of the keys with many values
     std::span<image_value> chunk;           // where value runs are placed now
     std::size_t chunk_used = 0;
 
     std::string pending;         // the bytes of a line not yet whole
+    std::size_t searched = 0;    // how many of them hold no line end
+    bool stream = false;         // refused at a fault in a line still coming
     bool started = false;        // the byte-order mark has been looked at
     bool utf16 = false;
     bool ansi = false;           // a REGEDIT4 export: bytes that are not UTF-8 are Windows-1252
     std::size_t line = 0;        // the line last read, from 1
     bool header_read = false;
     std::uint32_t current = no_key;  // key of the section now open
-    bool other_root = false;     // the section is under another root: read, then dropped
     bool in_section = false;     // false until the first section
     // A hex list going on over lines that end in a backslash, and the line
     // it started on.
@@ -88,7 +133,16 @@ struct export_reading {
     std::vector<BYTE> data;      // a value's bytes being read
     std::vector<wview> names;    // a section's key names
 
-    explicit export_reading(reg_image& into) : image(into) {}
+    export_reading(reg_image& into, const value_choice* kept, bool from_stream)
+        : image(into), choice(kept), stream(from_stream) {
+        keys.emplace_back();
+        if (!kept || !kept->every_value_path) return;
+        for (wview rest = kept->every_value_path; !rest.empty();) {
+            const std::size_t next = rest.find(u'\\');
+            every_value_path.push_back(rest.substr(0, next));
+            rest = next == wview::npos ? wview() : rest.substr(next + 1);
+        }
+    }
 };
 
 namespace {
@@ -200,49 +254,101 @@ void remove_child(export_reading& st, std::uint32_t parent, wview name) {
 
 // Room for one more value in the run of `key`, at its end.
 image_value& value_slot(export_reading& st, build_key& key) {
-    const bool last = key.values && key.values + key.value_count == st.chunk.data() + st.chunk_used;
+    if (key.value_count < key.value_room) return key.values[key.value_count++];
+    const bool last = key.values && key.values + key.value_room == st.chunk.data() + st.chunk_used;
     if (last && st.chunk_used < st.chunk.size()) {
+        // The run placed last grows in place: a section's values mostly come together.
         ++st.chunk_used;
+        ++key.value_room;
         return key.values[key.value_count++];
     }
-    if (st.chunk.size() - st.chunk_used < key.value_count + 1) {
-        st.chunk = image_array<image_value>(st.image, std::max<std::size_t>(values_per_chunk, 2 * (key.value_count + 1)));
+    const std::size_t room = std::max<std::size_t>(4, 2 * std::size_t{key.value_count});
+    if (st.chunk.size() - st.chunk_used < room) {
+        st.chunk = image_array<image_value>(st.image, std::max(values_per_chunk, room));
         st.chunk_used = 0;
     }
     image_value* moved = st.chunk.data() + st.chunk_used;
     std::copy(key.values, key.values + key.value_count, moved);
     key.values = moved;
-    st.chunk_used += key.value_count + 1;
+    key.value_room = static_cast<std::uint32_t>(room);
+    st.chunk_used += room;
     return key.values[key.value_count++];
 }
 
-// The index of the current key's values, made once it holds many; null
-// while it holds few.
+// The index of the current key's values, made once it has many places;
+// null while it has few.
 value_index* index_of(export_reading& st) {
     const build_key& key = st.keys[st.current];
     if (key.value_count < indexed_from) return nullptr;
     auto [it, made] = st.indexes.try_emplace(st.current);
     if (made)
-        for (std::uint32_t i = 0; i < key.value_count; ++i) it->second.emplace(key.values[i].name, i);
+        for (std::uint32_t i = 0; i < key.value_count; ++i)
+            if (!is_deleted(key.values[i])) it->second.emplace(key.values[i].name, i);
     return &it->second;
 }
 
-image_value* find_value(export_reading& st, wview name) {
+image_value* value_named(export_reading& st, wview name) {
     build_key& key = st.keys[st.current];
     if (value_index* index = index_of(st)) {
         const auto it = index->find(name);
         return it == index->end() ? nullptr : key.values + it->second;
     }
     for (image_value* value = key.values; value != key.values + key.value_count; ++value)
-        if (name_equal()(value->name, name)) return value;
+        if (!is_deleted(*value) && name_equal()(value->name, name)) return value;
     return nullptr;
+}
+
+// Whether `data`, a string value's UTF-16LE bytes and terminator, holds `text`.
+bool holds_text(std::span<const BYTE> data, wview text) {
+    if (data.size() != 2 * (text.size() + 1)) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (data[2 * i] != (text[i] & 0xFF) || data[2 * i + 1] != text[i] >> 8) return false;
+    return true;
+}
+
+// The data of a string value holding `text`: the one kept for an earlier
+// value holding the same text, or a new copy.
+std::span<const BYTE> string_value(export_reading& st, wview text) {
+    if (text.size() > shared_string_units) return copy_string_data(st.image, text);
+    string_table& table = st.strings;
+    if (2 * (table.used + 1) > table.slots.size()) {
+        std::vector<kept_string> old(table.slots.size() * 2);
+        old.swap(table.slots);
+        for (const kept_string& kept : old) {
+            if (kept.data.empty()) continue;
+            std::size_t i = kept.hash & (table.slots.size() - 1);
+            while (!table.slots[i].data.empty()) i = (i + 1) & (table.slots.size() - 1);
+            table.slots[i] = kept;
+        }
+    }
+    const std::uint64_t hash = text_hash(text);
+    const std::size_t mask = table.slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        kept_string& slot = table.slots[i];
+        if (slot.data.empty()) {
+            slot = {.hash = hash, .data = copy_string_data(st.image, text)};
+            ++table.used;
+            return slot.data;
+        }
+        if (slot.hash == hash && holds_text(slot.data, text)) return slot.data;
+    }
+}
+
+// Whether the current key keeps a value called `name`: every value when
+// the reading keeps all, or the key is the one whose values are all kept;
+// else only the names chosen.
+bool keeps(const export_reading& st, wview name) {
+    if (!st.choice || st.keys[st.current].every_value) return true;
+    for (const WCHAR* kept : st.choice->value_names)
+        if (name_equal()(name, kept)) return true;
+    return false;
 }
 
 // Stores a value as `name`, in place of any value of that name (whose name
 // stays as first written).
 void set_value(export_reading& st, wview name, DWORD type, std::span<const BYTE> data) {
     build_key& key = st.keys[st.current];
-    image_value* value = find_value(st, name);
+    image_value* value = value_named(st, name);
     if (!value) {
         value = &value_slot(st, key);
         const std::size_t place = key.value_count - 1;
@@ -260,14 +366,25 @@ void set_value(export_reading& st, wview name, DWORD type, std::span<const BYTE>
     value->data = data;
 }
 
+// Drops the deleted values' places from key `id`'s run, keeping the
+// others' order.
+void compact_values(export_reading& st, std::uint32_t id) {
+    build_key& key = st.keys[id];
+    image_value* kept = std::remove_if(key.values, key.values + key.value_count, is_deleted);
+    key.value_count = static_cast<std::uint32_t>(kept - key.values);
+    key.deleted_values = 0;
+    st.indexes.erase(id);  // made again, from the places now, when next asked
+}
+
 void delete_value(export_reading& st, wview name) {
     build_key& key = st.keys[st.current];
-    image_value* value = find_value(st, name);
+    image_value* value = value_named(st, name);
     if (!value) return;
-    std::copy(value + 1, key.values + key.value_count, value);
-    --key.value_count;
-    // The places after it moved: the index is made again when next asked.
-    st.indexes.erase(st.current);
+    if (const auto index = st.indexes.find(st.current); index != st.indexes.end()) index->second.erase(name);
+    value->name = wview(&deleted_value_mark, 0);
+    // Compacted once the deleted outnumber the rest: each deletion costs
+    // little, and the room is given back.
+    if (++key.deleted_values > indexed_from && 2 * key.deleted_values > key.value_count) compact_values(st, st.current);
 }
 
 // The image of key `id`, its subkeys sorted as the registry enumerates them.
@@ -285,6 +402,7 @@ void image_into(export_reading& st, std::uint32_t id, image_key& out) {
     std::sort(children.begin(), children.end(),
               [](const image_key& a, const image_key& b) { return name_less()(a.name, b.name); });
     out.children = children;
+    if (key.deleted_values) compact_values(st, id);
     out.values = {key.values, key.value_count};
 }
 
@@ -349,14 +467,17 @@ void hex_bytes(export_reading& st, wview list) {
     st.data.resize(static_cast<std::size_t>(out - st.data.data()));
 }
 
+// Reads a value's data and stores it as `name` in the current key, when
+// there is one (not a deleted key's, nor under another root) and it keeps
+// the value; the data is checked all the same.
 void parse_data(export_reading& st, wview name, wview data) {
+    const bool kept = st.current != no_key && keeps(st, name);
     DWORD type = REG_NONE;
     if (!data.empty() && data.front() == u'"') {
         wview rest = data;
         quoted(st, rest, st.string);
         if (!trim(rest).empty()) refuse(st, "text follows the closing quote of a string value");
-        if (st.other_root) return;
-        set_value(st, name, REG_SZ, copy_string_data(st.image, st.string));
+        if (kept) set_value(st, name, REG_SZ, string_value(st, st.string));
         return;
     }
     if (ascii_starts_nocase(data, TEXT("dword:"))) {
@@ -377,11 +498,12 @@ void parse_data(export_reading& st, wview name, wview data) {
     } else {
         refuse(st, "value data must be a quoted string, dword:, hex: or hex(N):, or - to delete");
     }
-    if (st.other_root) return;
-    set_value(st, name, type, image_copy(st.image, std::span<const BYTE>(st.data)));
+    if (kept) set_value(st, name, type, image_copy(st.image, std::span<const BYTE>(st.data)));
 }
 
-void parse_value(export_reading& st, wview line) {
+// A value line's name, into `st.name` (empty for @), and its data: what
+// follows the = sign, without the blanks around it.
+wview value_parts(export_reading& st, wview line) {
     if (!st.in_section) refuse(st, "a value comes before the first [key] section");
     wtext& name = st.name;
     name.clear();
@@ -394,13 +516,16 @@ void parse_value(export_reading& st, wview line) {
     }
     rest = trim(rest);
     if (rest.empty() || rest.front() != u'=') refuse(st, "a value name must be followed by =");
-    rest = trim(rest.substr(1));
-    if (st.current == no_key && !st.other_root) return;  // values of a deleted key are dropped
-    if (rest == TEXT("-")) {
-        if (!st.other_root) delete_value(st, name);
+    return trim(rest.substr(1));
+}
+
+void parse_value(export_reading& st, wview line) {
+    const wview data = value_parts(st, line);
+    if (data == TEXT("-")) {
+        if (st.current != no_key) delete_value(st, st.name);
         return;
     }
-    parse_data(st, name, rest);
+    parse_data(st, st.name, data);
 }
 
 // HKEY_LOCAL_MACHINE (true) or another root (false); any other name is refused.
@@ -437,11 +562,9 @@ void parse_section(export_reading& st, wview line) {
         if (names.size() > max_key_depth) refuse(st, "a key path is deeper than 512 levels");
         rest = next == wview::npos ? wview() : rest.substr(next + 1);
     }
-    st.other_root = !local;
     if (remove) {
         if (names.empty()) refuse(st, "a registry root cannot be deleted");
         st.current = no_key;
-        st.other_root = false;
         st.path.clear();
         if (!local) return;
         std::uint32_t parent = 0;
@@ -460,6 +583,9 @@ void parse_section(export_reading& st, wview line) {
     std::uint32_t key = shared ? st.path.back() : 0;
     for (std::size_t i = shared; i < names.size(); ++i) st.path.push_back(key = child(st, key, names[i]));
     st.current = key;
+    if (!st.every_value_path.empty() && names.size() == st.every_value_path.size() &&
+        std::equal(names.begin(), names.end(), st.every_value_path.begin(), name_equal()))
+        st.keys[key].every_value = true;
 }
 
 // Whether `text` holds a NUL character, looked for four units at a time.
@@ -487,6 +613,30 @@ bool is_header(wview line) {
     return false;
 }
 
+[[noreturn]] void refuse_header(export_reading& st) {
+    st.line = 1;
+    refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+}
+
+// Whether `line`, the bytes of the first line so far (past the byte-order
+// mark), can still become a header.
+bool could_be_header(const export_reading& st, std::string_view line) {
+    wtext text = st.utf16 ? from_utf16le(line) : from_utf8(line);
+    if (!text.empty() && text.back() == u'\r') text.pop_back();
+    const wview trimmed = trim(text);
+    for (const wview header : headers)
+        if (header.starts_with(trimmed)) return true;
+    return false;
+}
+
+// Whether a value line's data is a hex list that goes on to the next line:
+// hex: or hex(N): data ending in a backslash.
+bool continues(export_reading& st, wview line) {
+    if (line.back() != u'\\') return false;
+    const wview data = value_parts(st, line);
+    return ascii_starts_nocase(data, TEXT("hex:")) || ascii_starts_nocase(data, TEXT("hex("));
+}
+
 // One line after the header, without its line end.
 void parse_line(export_reading& st, wview line) {
     line = trim(line);
@@ -511,15 +661,16 @@ void parse_line(export_reading& st, wview line) {
     if (line.front() != u'"' && line.front() != u'@') {
         // Exports joined into one (copy /b a.reg+b.reg, cat): each further
         // one starts with its byte-order mark and header, and its keys merge
-        // with those read so far, as reg import would merge them.
-        if (!is_header(trim(line.front() == byte_order_mark ? line.substr(1) : line)))
-            refuse(st, "the line is neither a [key] section nor a value");
+        // with those read so far, as reg import would merge them. Its header
+        // says how its own bytes are read.
+        const wview header = trim(line.front() == byte_order_mark ? line.substr(1) : line);
+        if (!is_header(header)) refuse(st, "the line is neither a [key] section nor a value");
+        st.ansi = !st.utf16 && header == regedit4;
         st.current = no_key;
-        st.other_root = false;
         st.in_section = false;
         return;
     }
-    if (line.back() == u'\\' && line.find(TEXT("=hex")) != wview::npos) {
+    if (continues(st, line)) {
         st.continuing = true;
         st.continued_from = st.line;
         st.joined.assign(line.substr(0, line.size() - 1));
@@ -527,6 +678,9 @@ void parse_line(export_reading& st, wview line) {
     }
     parse_value(st, line);
 }
+
+// Whether `bytes`, a UTF-8 line, holds a NUL byte.
+bool holds_nul_byte(std::string_view bytes) { return std::memchr(bytes.data(), 0, bytes.size()) != nullptr; }
 
 // Decodes the line `bytes` into `st.text` and reads it. UTF-16LE text on a
 // machine that stores text so, suitably aligned, is read where it lies.
@@ -540,6 +694,11 @@ void read_line(export_reading& st, std::string_view bytes) {
         st.text.clear();
         append_utf16le(st.text, bytes);
         line = st.text;
+    } else if (st.header_read && !st.continuing && holds_nul_byte(bytes)) {
+        // Refused as it would be once decoded, without decoding it: such a
+        // line may be all of a huge file.
+        if (!st.ansi && !valid_utf8(bytes)) refuse(st, "the text is not valid UTF-8");
+        refuse(st, "the line holds a NUL character");
     } else {
         bool valid = true;
         st.text = st.ansi ? from_utf8_or_1252(bytes) : from_utf8(bytes, &valid);
@@ -552,16 +711,74 @@ void read_line(export_reading& st, std::string_view bytes) {
         return;
     }
     const wview header = trim(line);
-    if (!is_header(header)) {
-        st.line = 1;
-        refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
-    }
+    if (!is_header(header)) refuse_header(st);
     st.header_read = true;
     st.ansi = !st.utf16 && header == regedit4;
 }
 
+// Where the line that starts at `pos` ends (at its line feed), searched from
+// `from`; bytes.size() when it does not end there. In UTF-16LE a line feed
+// is "\n\0" at an even distance from the line's start.
+std::size_t line_end(const export_reading& st, std::string_view bytes, std::size_t pos, std::size_t from) {
+    if (!st.utf16) return std::min(bytes.find('\n', from), bytes.size());
+    std::size_t end = from + (from - pos) % 2;
+    while (end + 1 < bytes.size()) {
+        const void* found = std::memchr(bytes.data() + end, '\n', bytes.size() - end);
+        if (!found) break;
+        end = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
+        if ((end - pos) % 2 != 0) {
+            ++end;  // not a character of its own: the search goes on from the next one
+            continue;
+        }
+        if (end + 1 < bytes.size() && bytes[end + 1] == 0) return end;
+        end += 2;
+    }
+    return bytes.size();
+}
+
+// `bytes` without an unfinished UTF-8 sequence at its end.
+std::string_view whole_sequences(std::string_view bytes) {
+    std::size_t end = bytes.size();
+    for (std::size_t back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(bytes[end - 1]) & 0xC0) == 0x80; ++back)
+        --end;
+    if (end > 0 && static_cast<unsigned char>(bytes[end - 1]) >= 0xC0) --end;
+    return bytes.substr(0, end);
+}
+
+// Whether UTF-16LE `bytes`, from an even place, hold a NUL character.
+bool holds_utf16_nul(std::string_view bytes) {
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        if (bytes[i] == 0 && bytes[i + 1] == 0) return true;
+    return false;
+}
+
+// A stream is refused at the first fault in what has come of a line still
+// coming, so that the rest is not held: a first line that can no longer be
+// a header (looked at in its first 4 KiB, as blanks may pad a header
+// without end), or a NUL character; either as text that is not UTF-8 when
+// what has come is not. The first `seen` bytes of `line` were looked at
+// before.
+void check_coming_line(export_reading& st, std::string_view line, std::size_t seen) {
+    const std::string_view start = line.substr(0, 4096);
+    bool faulty = false;
+    if (!st.header_read)
+        faulty = seen < start.size() && !could_be_header(st, start);
+    else if (!st.continuing)
+        faulty = st.utf16 ? holds_utf16_nul(line.substr(seen)) : holds_nul_byte(line.substr(seen));
+    if (!faulty) return;
+    if (!st.header_read) {
+        st.line = 1;
+        if (!st.utf16 && !valid_utf8(whole_sequences(start))) refuse(st, "the text is not valid UTF-8");
+        refuse_header(st);
+    }
+    ++st.line;
+    if (!st.utf16 && !st.ansi && !valid_utf8(whole_sequences(line))) refuse(st, "the text is not valid UTF-8");
+    refuse(st, "the line holds a NUL character");
+}
+
 // Reads every whole line of `bytes`; the last one too when `last`. Returns
-// how many bytes were read.
+// how many bytes were read. The first `st.searched` bytes of a line still
+// coming were searched for its end before.
 std::size_t read_lines(export_reading& st, std::string_view bytes, bool last) {
     std::size_t pos = 0;
     if (!st.started) {
@@ -570,27 +787,16 @@ std::size_t read_lines(export_reading& st, std::string_view bytes, bool last) {
         st.started = true;
     }
     while (pos < bytes.size()) {
-        std::size_t end = pos;
-        if (st.utf16) {
-            // A line feed is "\n\0" at an even place from the start.
-            for (;;) {
-                const void* found = std::memchr(bytes.data() + end, '\n', bytes.size() - end);
-                if (!found) {
-                    end = bytes.size();
-                    break;
-                }
-                end = static_cast<std::size_t>(static_cast<const char*>(found) - bytes.data());
-                if ((end - pos) % 2 == 0 && end + 1 < bytes.size() && bytes[end + 1] == 0) break;
-                if ((end - pos) % 2 == 0 && end + 1 == bytes.size()) {
-                    end = bytes.size();
-                    break;
-                }
-                ++end;
-            }
-        } else {
-            end = std::min(bytes.find('\n', pos), bytes.size());
+        const std::size_t end = line_end(st, bytes, pos, pos + st.searched);
+        if (end == bytes.size() && !last) {
+            // Searched again only from here: a line that does not end is
+            // not searched from its start at each read.
+            const std::size_t seen = st.searched;
+            st.searched = st.utf16 ? (bytes.size() - pos) & ~std::size_t{1} : bytes.size() - pos;
+            if (st.stream) check_coming_line(st, bytes.substr(pos), seen);
+            break;
         }
-        if (end == bytes.size() && !last) break;
+        st.searched = 0;
         const std::size_t size = end - pos;
         read_line(st, bytes.substr(pos, st.utf16 ? size - size % 2 : size));
         pos = std::min(end + (st.utf16 ? 2 : 1), bytes.size());
@@ -607,30 +813,15 @@ std::size_t text_start(std::string_view bytes, bool& utf16) {
     return utf16 ? 2 : bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
 }
 
-bool could_be_header(std::string_view line, bool utf16, bool complete) {
-    wtext text = utf16 ? from_utf16le(line) : from_utf8(line);
-    if (!text.empty() && text.back() == u'\r') text.pop_back();
-    const wview trimmed = trim(text);
-    for (const wview header : headers)
-        if (complete ? trimmed == header : header.starts_with(trimmed)) return true;
-    return false;
-}
-
-bool ansi_header(std::string_view line, bool utf16) {
-    if (utf16) return false;
-    wtext text = from_utf8(line);
-    if (!text.empty() && text.back() == u'\r') text.pop_back();
-    return trim(text) == regedit4;
-}
-
 std::size_t utf16_lines(std::string_view bytes) {
     std::size_t lines = 1;
     for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) lines += bytes[i] == '\n' && bytes[i + 1] == 0;
     return lines;
 }
 
-std::unique_ptr<export_reading, void (*)(export_reading*)> start_export(reg_image& image) {
-    return {new export_reading(image), delete_reading};
+std::unique_ptr<export_reading, void (*)(export_reading*)> start_export(reg_image& image, const value_choice* kept,
+                                                                      export_arrival arrival) {
+    return {new export_reading(image, kept, arrival == export_arrival::stream), delete_reading};
 }
 
 std::optional<export_error> read_more(export_reading& reading, std::string_view bytes) {
@@ -651,12 +842,14 @@ std::optional<export_error> read_more(export_reading& reading, std::string_view 
 
 std::optional<export_error> finish_export(export_reading& reading) {
     try {
+        // Every whole line of UTF-16 is of even size: an odd rest ends in
+        // the middle of a character.
+        if (reading.utf16 && reading.pending.size() % 2 != 0)
+            throw parse_failure{.error = {.line = reading.line + 1,
+                                          .what = "the file ends in the middle of a UTF-16 character"}};
         read_lines(reading, reading.pending, true);
         reading.pending.clear();
-        if (!reading.header_read) {
-            reading.line = 1;
-            refuse(reading, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
-        }
+        if (!reading.header_read) refuse_header(reading);
         if (reading.continuing) refuse(reading, "the file ends inside a continued hex list");
     } catch (const parse_failure& failure) {
         return failure.error;
@@ -665,12 +858,12 @@ std::optional<export_error> finish_export(export_reading& reading) {
     return std::nullopt;
 }
 
-std::optional<export_error> read_export(std::string_view bytes, reg_image& image) {
+std::optional<export_error> read_export(std::string_view bytes, reg_image& image, const value_choice* kept) {
     bool utf16 = false;
     text_start(bytes, utf16);
     if (utf16 && bytes.size() % 2 != 0)
         return export_error{.line = utf16_lines(bytes), .what = "the file ends in the middle of a UTF-16 character"};
-    const auto reading = start_export(image);
+    const auto reading = start_export(image, kept);
     if (auto error = read_more(*reading, bytes)) return error;
     return finish_export(*reading);
 }

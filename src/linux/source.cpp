@@ -1,6 +1,7 @@
 #include "linux/source.h"
 
 #include "export/regexport.h"
+#include "linux/memory.h"
 #include "linux/udev.h"
 #include "registry/schema.h"
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -45,109 +47,54 @@ void check_sysfs_tree(const char* path) {
 // (/dev/zero, say).
 constexpr std::size_t max_export_size = std::size_t{1} << 30;
 
-// What a stream has shown so far, line by line as its bytes come: where the
-// reader would first refuse it is found without holding all of it.
-struct stream_check {
-    std::size_t line_start = 0;  // where the line now going on starts
-    std::size_t scanned = 0;     // searched up to here
-    bool header_seen = false;
-    bool ansi = false;           // a REGEDIT4 export: its bytes need not be UTF-8
-};
+// The values portsift reads; an export's others are not kept.
+constexpr value_choice read_values{.value_names = READ_VALUE_NAMES, .every_value_path = SERIALCOMM_PATH};
 
-// Where the bytes read so far first show a fault the reader refuses a
-// stream for: a first line that cannot be a header, a NUL character, or
-// (in UTF-8) a line that is not valid UTF-8. Returns the end of the line
-// that holds it (the end of the bytes while that line goes on), or npos.
-std::size_t fault_end(std::string_view bytes, stream_check& check) {
-    bool utf16 = false;
-    const std::size_t start = text_start(bytes, utf16);
-    const std::size_t unit = utf16 ? 2 : 1;
-    const std::size_t whole = bytes.size() - bytes.size() % unit;
-    if (check.scanned == 0) check.scanned = check.line_start = start;
-    const auto end_of_line = [&](std::size_t from) {
-        for (std::size_t i = from; i < whole; i += unit)
-            if (bytes[i] == '\n' && (!utf16 || bytes[i + 1] == 0)) return i + unit;
-        return whole;
-    };
-    for (std::size_t i = check.scanned; i < whole; i += unit) {
-        check.scanned = i + unit;
-        if (bytes[i] == 0 && (!utf16 || bytes[i + 1] == 0)) return end_of_line(i);
-        if (bytes[i] != '\n' || (utf16 && bytes[i + 1] != 0)) continue;
-        const std::string_view line = bytes.substr(check.line_start, i - check.line_start);
-        check.line_start = i + unit;
-        bool valid = true;
-        if (!utf16 && !check.ansi) from_utf8(line, &valid);
-        if (!valid || (!check.header_seen && !could_be_header(line, utf16, true))) return i + unit;
-        if (!check.header_seen) check.ansi = ansi_header(line, utf16);
-        check.header_seen = true;
-    }
-    // A first line still coming that can no longer be a header (looked at
-    // while it is short: blanks may pad a header without end).
-    const std::size_t pending = whole - check.line_start;
-    if (!check.header_seen && pending < 4096 && !could_be_header(bytes.substr(check.line_start, pending), utf16, false))
-        return whole;
-    return std::string_view::npos;
-}
-
-void refuse_error(const char* path, const export_error& error) {
+[[noreturn]] void refuse_error(const char* path, const export_error& error) {
     refuse_export(path, ", line " + std::to_string(error.line) + ": " + error.what);
 }
 
-// The bytes of a stream (a pipe, a device), refused once the bound has
-// come or at the first fault the reader would refuse it for, so that it is
-// not held.
-std::string read_stream(int fd, const char* path) {
-    std::string bytes;
-    stream_check check;
-    char chunk[65536];
+// The next bytes of `fd` into `chunk`: how many, 0 at its end.
+std::size_t read_chunk(int fd, const char* path, std::string& chunk) {
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) refuse_export(path, ": cannot be read: " + std::string(std::strerror(errno)));
-        if (got == 0) break;
-        bytes.append(chunk, static_cast<std::size_t>(got));
-        if (bytes.size() > max_export_size) refuse_export(path, ": is larger than 1 GiB");
-        const std::size_t end = fault_end(bytes, check);
-        if (end == std::string_view::npos) continue;
-        // The reader's own verdict on what has come, up to the fault's line;
-        // a fault it does not see there (inside a continued list) is its
-        // to find at the end.
-        reg_image scratch;
-        if (const auto error = read_export(std::string_view(bytes).substr(0, end), scratch)) refuse_error(path, *error);
-        check.header_seen = true;
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) refuse_export(path, ": cannot be read: " + std::string(std::strerror(errno)));
     }
-    return bytes;
 }
 
-// A regular file, read into `image` a piece at a time as it is parsed: the
-// export is never held whole.
-void read_regular(int fd, const char* path, std::uint64_t size, reg_image& image) {
-    if (size > max_export_size) refuse_export(path, ": is larger than 1 GiB");
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+// A UTF-16 file of odd size ends in the middle of a character, which is
+// told before any other fault: its line ends are counted as it is read.
+[[noreturn]] void refuse_odd_utf16(int fd, const char* path, std::string_view first, std::string& chunk) {
+    std::size_t lines = utf16_lines(first), total = first.size();
+    // A line feed is "\n\0" at an even place; `last` is the byte before each piece.
+    char last = first.size() % 2 ? first.back() : '\1';
+    for (std::size_t got; (got = read_chunk(fd, path, chunk)) != 0;) {
+        if ((total += got) > max_export_size) refuse_export(path, ": is larger than 1 GiB");
+        std::size_t i = 0;
+        if (last != '\1') lines += last == '\n' && chunk[0] == 0, i = 1;
+        for (; i + 1 < got; i += 2) lines += chunk[i] == '\n' && chunk[i + 1] == 0;
+        last = i < got ? chunk[i] : '\1';
+    }
+    refuse_error(path, {.line = lines, .what = "the file ends in the middle of a UTF-16 character"});
+}
+
+// Reads the export at `fd` into `image` a piece at a time as it is parsed:
+// it is never held whole. A regular file of `size` bytes is refused on its
+// size before it is read; a stream (a pipe, a device) once 1 GiB has come,
+// or at its first fault.
+void read_into(int fd, const char* path, std::optional<std::uint64_t> size, reg_image& image) {
+    if (size && *size > max_export_size) refuse_export(path, ": is larger than 1 GiB");
+    if (size) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::string chunk(std::size_t{1} << 20, '\0');
-    const auto reading = start_export(image);
+    const auto reading = start_export(image, &read_values, size ? export_arrival::file : export_arrival::stream);
     std::uint64_t total = 0;
-    for (bool first = true;; first = false) {
-        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) refuse_export(path, ": cannot be read: " + std::string(std::strerror(errno)));
-        if (got == 0) break;
-        total += static_cast<std::uint64_t>(got);
-        if (total > max_export_size) refuse_export(path, ": is larger than 1 GiB");
-        const std::string_view bytes(chunk.data(), static_cast<std::size_t>(got));
+    for (std::size_t got; (got = read_chunk(fd, path, chunk)) != 0;) {
+        if ((total += got) > max_export_size) refuse_export(path, ": is larger than 1 GiB");
+        const std::string_view bytes(chunk.data(), got);
         bool utf16 = false;
-        if (first && text_start(bytes, utf16) && utf16 && size % 2 != 0) {
-            // Where it ends in the middle of a character is told before any
-            // other fault: the whole file is needed to count its lines.
-            std::string whole(bytes);
-            for (ssize_t more; (more = ::read(fd, chunk.data(), chunk.size())) != 0;) {
-                if (more < 0 && errno == EINTR) continue;
-                if (more < 0) refuse_export(path, ": cannot be read: " + std::string(std::strerror(errno)));
-                whole.append(chunk.data(), static_cast<std::size_t>(more));
-            }
-            if (const auto error = read_export(whole, image)) refuse_error(path, *error);
-            return;
-        }
+        if (total == got && size && *size % 2 != 0 && text_start(bytes, utf16) && utf16)
+            refuse_odd_utf16(fd, path, bytes, chunk);
         if (const auto error = read_more(*reading, bytes)) refuse_error(path, *error);
     }
     if (const auto error = finish_export(*reading)) refuse_error(path, *error);
@@ -161,18 +108,14 @@ const char* registry_export() {
 }
 
 std::unique_ptr<reg_image> export_image(const char* path, source_outcome& outcome) {
-    auto image = std::make_unique<reg_image>();
+    auto image = std::make_unique<reg_image>(image_memory());
     try {
         const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
         if (fd < 0) refuse_export(path, ": cannot be read: " + std::string(std::strerror(errno)));
         struct stat info {};
         const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
         try {
-            if (regular) {
-                read_regular(fd, path, static_cast<std::uint64_t>(info.st_size), *image);
-            } else if (const auto error = read_export(read_stream(fd, path), *image)) {
-                refuse_error(path, *error);
-            }
+            read_into(fd, path, regular ? std::optional<std::uint64_t>(info.st_size) : std::nullopt, *image);
         } catch (...) {
             ::close(fd);
             throw;

@@ -44,6 +44,16 @@ inline const DEVPROPKEY BUS_REPORTED_DESCRIPTION_KEY = {
 inline constexpr const WCHAR* DEVICE_PARAMETERS_KEY = TEXT("Device Parameters");
 inline constexpr const WCHAR* PORT_NAME_VALUE = TEXT("PortName");
 
+// A device property's value: the default one of its key.
+inline constexpr const WCHAR* PROPERTY_VALUE = TEXT("");
+
+// Every value name above: all that portsift reads, but for the port map's
+// values (SERIALCOMM), which it reads whatever their names. A registry
+// export's other values are not kept.
+inline constexpr const WCHAR* READ_VALUE_NAMES[] = {
+    CLASS_GUID_VALUE, SERVICE_VALUE, PARENT_ID_PREFIX_VALUE, LOCATION_VALUE, DEVICE_DESC_VALUE, FRIENDLY_NAME_VALUE,
+    MFG_VALUE,        SERIAL_NUMBER_VALUE, HARDWARE_ID_VALUE, PORT_NAME_VALUE, PROPERTY_VALUE};
+
 // Device setup classes: ports, modems (whose AT ports are serial ports too)
 // and USB devices that are neither.
 inline constexpr const WCHAR* PORTS_CLASS_GUID = TEXT("{4d36e978-e325-11ce-bfc1-08002be10318}");

@@ -1,8 +1,12 @@
 #include "text/text.h"
 
+#include "text/upcase.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <random>
 
 namespace {
 
@@ -90,12 +94,12 @@ bool ascii_less_nocase::operator()(wview a, wview b) const {
 WCHAR registry_fold(WCHAR c) {
     // ASCII first: nearly every name is.
     if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c;
-    const bool latin1 = c >= 0xE0 && c <= 0xFE && c != 0xF7;
-    const bool greek = c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2;
-    const bool cyrillic = c >= 0x430 && c <= 0x44F;
-    if (latin1 || greek || cyrillic) return static_cast<WCHAR>(c - 0x20);
-    if (c >= 0x450 && c <= 0x45F) return static_cast<WCHAR>(c - 0x50);
-    return c;
+    const upcase_run* run = std::upper_bound(std::begin(upcase_runs), std::end(upcase_runs), c,
+                                             [](WCHAR unit, const upcase_run& r) { return unit < r.first; });
+    if (run == std::begin(upcase_runs)) return c;
+    --run;
+    if (c > run->last || (c - run->first) % run->step != 0) return c;
+    return static_cast<WCHAR>(c + run->distance);
 }
 
 int name_order(wview a, wview b) {
@@ -110,10 +114,51 @@ int name_order(wview a, wview b) {
 
 bool name_less::operator()(wview a, wview b) const { return name_order(a, b) < 0; }
 
-std::size_t name_hash::operator()(wview name) const {
-    std::uint64_t hash = 14695981039346656037u;
-    for (const WCHAR c : name) hash = (hash ^ registry_fold(c)) * 1099511628211u;
-    return static_cast<std::size_t>(hash);
+namespace {
+
+// A key of this run's own, so that names cannot be chosen to collide in
+// the hash tables that find them (an export's keys and values). Made at
+// its first use, whenever that is.
+std::uint64_t hash_key() {
+    static const std::uint64_t key = [] {
+        std::random_device source;
+        return std::uint64_t{source()} << 32 | source();
+    }();
+    return key;
+}
+
+// Mixes all 64 bits into each (the finaliser of MurmurHash3).
+std::uint64_t mix(std::uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDu;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53u;
+    return h ^ h >> 33;
+}
+
+// Four units at a time, each as `unit` gives it, each word mixed in with
+// the key.
+template <typename Unit>
+std::size_t keyed_hash(wview text, Unit unit) {
+    const std::uint64_t key = hash_key();
+    std::uint64_t hash = key ^ text.size();
+    std::size_t i = 0;
+    for (; i + 4 <= text.size(); i += 4) {
+        const std::uint64_t word = std::uint64_t{unit(text[i])} | std::uint64_t{unit(text[i + 1])} << 16 |
+                                   std::uint64_t{unit(text[i + 2])} << 32 | std::uint64_t{unit(text[i + 3])} << 48;
+        hash = mix(hash ^ word) + key;
+    }
+    std::uint64_t word = 0;
+    for (std::size_t shift = 0; i < text.size(); ++i, shift += 16) word |= std::uint64_t{unit(text[i])} << shift;
+    return static_cast<std::size_t>(mix(hash ^ word ^ key));
+}
+
+}  // namespace
+
+std::size_t name_hash::operator()(wview name) const { return keyed_hash(name, registry_fold); }
+
+std::size_t text_hash(wview text) {
+    return keyed_hash(text, [](WCHAR unit) { return unit; });
 }
 
 bool name_equal::operator()(wview a, wview b) const {
@@ -192,6 +237,20 @@ wtext from_utf8_or_1252(std::string_view bytes) {
         out += byte >= 0x80 && byte < 0xA0 ? cp1252_high[byte - 0x80] : static_cast<char16_t>(byte);
     }
     return out;
+}
+
+bool valid_utf8(std::string_view bytes) {
+    char32_t cp = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t n = utf8_sequence(bytes, i, cp);
+        if (!n) return false;
+        i += n;
+    }
+    return true;
 }
 
 wtext from_utf8(std::string_view bytes, bool* valid) {

@@ -44,8 +44,8 @@ struct ascii_less_nocase {
     bool operator()(wview a, wview b) const;
 };
 
-// Upper-cases the letters Windows folds when it compares registry names
-// (ASCII, Latin-1, Greek and Cyrillic).
+// Upper-cases a unit as Windows does when it compares registry names: every
+// letter with a one-unit upper case (upcase.h).
 WCHAR registry_fold(WCHAR c);
 
 // Orders names as Windows does: by their upper-cased form. Lookups with it
@@ -59,7 +59,7 @@ struct name_less {
 int name_order(wview a, wview b);
 
 // Hashes and compares names as name_less orders them, for lookups by name
-// alone.
+// alone. The hash is keyed afresh for each run.
 struct name_hash {
     using is_transparent = void;
     std::size_t operator()(wview name) const;
@@ -68,6 +68,9 @@ struct name_equal {
     using is_transparent = void;
     bool operator()(wview a, wview b) const;
 };
+
+// Hashes text as it stands, keyed as name_hash is.
+std::size_t text_hash(wview text);
 
 // The value of a hexadecimal digit, or -1. Inline: an export's hex lists
 // are read a digit at a time.
@@ -88,6 +91,10 @@ void append_utf16le(wtext& out, std::string_view bytes);
 // UTF-8 to UTF-16; each byte that does not start a valid sequence becomes
 // U+FFFD, and `valid`, when given, is cleared.
 wtext from_utf8(std::string_view bytes, bool* valid = nullptr);
+
+// Whether every byte of `bytes` is part of a valid UTF-8 sequence, as
+// from_utf8 reads them.
+bool valid_utf8(std::string_view bytes);
 
 // UTF-8 to UTF-16, each byte that does not start a valid sequence read as
 // Windows-1252 (the ANSI code page older registry exports are written in).

@@ -35,6 +35,9 @@ struct image_key {
 };
 
 struct reg_image {
+    // An image's arena takes memory from `upstream` in runs that double.
+    explicit reg_image(std::pmr::memory_resource* upstream = std::pmr::get_default_resource())
+        : arena(64 * 1024, upstream) {}
     std::pmr::monotonic_buffer_resource arena;
     image_key hklm;
     // The key whose string values name the ports that exist now, as
