@@ -27,7 +27,7 @@ struct huge_page_memory final : std::pmr::memory_resource {
     }
     void do_deallocate(void* run, std::size_t bytes, std::size_t alignment) override {
         if (bytes < huge_page)
-            ::operator delete(run, bytes, std::align_val_t(alignment));
+            ::operator delete(run, std::align_val_t(alignment));
         else
             ::munmap(run, mapped_size(bytes));
     }

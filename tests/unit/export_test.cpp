@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
                   bytes({1, 0, 0, 0, 0, 0, 0, 0})},
         value_row{"continuation lines", header + key + "\"A\"=hex(7):43,00,\\\r\n  00,00,\\\r\n  00,00\r\n", u"A",
                   REG_MULTI_SZ, bytes({0x43, 0, 0, 0, 0, 0})},
+        value_row{"continued list written with blanks and upper case",
+                  header + key + "\"A\" = HEX(7):43,00,\\\r\n  00,00\r\n", u"A", REG_MULTI_SZ,
+                  bytes({0x43, 0, 0, 0})},
+        value_row{"REGEDIT4 joined after 5.00: its bytes as Windows-1252",
+                  header + key + "REGEDIT4\r\n" + key + "\"A\"=\"\xE9\"\r\n", u"A", REG_SZ, bytes({0xE9, 0, 0, 0})},
         value_row{"names ignore case", header + key + "\"PortName\"=\"a\"\r\n[hklm\\k]\r\n\"PORTNAME\"=\"b\"\r\n",
                   u"portname", REG_SZ, bytes({'b', 0, 0, 0})},
         value_row{"comments and blanks", header + "; note\r\n\r\n" + key + "  ; more\r\n\"A\"=\"x\"\r\n", u"A",
@@ -129,6 +136,14 @@ INSTANTIATE_TEST_SUITE_P(
         error_row{"delete a root", header + "[-HKLM]\r\n", 3, "a registry root cannot be deleted"},
         error_row{"continued to end of file", header + key + "\"A\"=hex:00,\\\r\n", 4,
                   "the file ends inside a continued hex list"},
+        error_row{"bad data after a deleted key", header + "[-HKLM\\K]\r\n\"A\"=dword:zzzz\r\n", 4,
+                  "a dword value needs 1 to 8 hex digits"},
+        error_row{"=hex in an unclosed name is no continuation", header + key + "\"n=hex\\\r\n\0me\"=\"x\"\r\n", 4,
+                  "a quoted string has no closing quote"},
+        error_row{"=hex in a string is no continuation", header + key + "\"A\"=\"s=hex\\\r\ntring\"\r\n", 4,
+                  "a quoted string has no closing quote"},
+        error_row{"5.00 joined after REGEDIT4: its bytes UTF-8",
+                  "REGEDIT4\r\n" + key + header + key + "\"A\"=\"\xE9\"\r\n", 6, "the text is not valid UTF-8"},
         error_row{"stray text", header + key + "PortName=COM3\r\n", 4,
                   "the line is neither a [key] section nor a value"},
         error_row{"invalid UTF-8 on line 4", header + key + "\"A\"=\"\xC3\x28\"\r\n", 4,
@@ -174,6 +189,58 @@ TEST(ExportTree, SectionsMeetTheSameKeysWhateverTheirOrderAndCase) {
     EXPECT_EQ(a->values.size(), 2u);
     EXPECT_EQ(subkeys(*a), (std::vector<std::u16string>{u"B", u"C"}));
     EXPECT_NE(find_key(*a, u"b\\D"), nullptr);
+}
+
+TEST(ExportTree, NamesFoldAsWindowsFoldsEveryLetter) {
+    reg_image image;
+    ASSERT_FALSE(read_export(header + "[HKLM\\K\\\xC4\x80\xC5\x92\xC7\x85]\r\n[HKLM\\K\\\xC4\x81\xC5\x93\xC7\x86]\r\n", image));
+    EXPECT_EQ(subkeys(*find_subkey(image.hklm, u"K")), std::vector<std::u16string>{u"\u0100\u0152\u01c5"});
+}
+
+// Crafted exports that once took time or memory out of proportion to their
+// size: each is read in a time that grows with it alone.
+TEST(ExportTree, CraftedExportsReadInProportion) {
+    const auto timed = [](const std::string& text, export_arrival arrival, std::size_t piece) {
+        const auto start = std::chrono::steady_clock::now();
+        reg_image image;
+        const auto reading = start_export(image, nullptr, arrival);
+        std::optional<export_error> error;
+        for (std::size_t at = 0; at < text.size() && !error; at += piece) error = read_more(*reading, std::string_view(text).substr(at, piece));
+        if (!error) error = finish_export(*reading);
+        return std::pair(error, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    };
+    std::string values = header + key, rounds, deletions;
+    for (int i = 0; i < 20000; ++i) values += "\"v" + std::to_string(i) + "\"=\"x\"\r\n";
+    for (int i = 0; i < 20000; ++i) rounds += "\"v19999\"=-\r\n\"v19999\"=\"y\"\r\n";
+    for (int i = 0; i < 20000; ++i) deletions += "\"v" + std::to_string(i) + "\"=-\r\n";
+    const struct {
+        const char* what;
+        std::string text;
+        export_arrival arrival;
+        std::size_t piece;
+        std::size_t line;  // of the refusal, 0 for none
+    } rows[] = {
+        {"a value deleted and set again, 20000 times", values + rounds, export_arrival::file, 1 << 20, 0},
+        {"20000 values deleted", values + deletions, export_arrival::file, 1 << 20, 0},
+        {"a line of 16 MiB without an end, in pieces of 4 KiB", header + std::string(16 << 20, 'x'),
+         export_arrival::file, 4096, 3},
+        {"a stream of NULs after the header", header + std::string(16 << 20, '\0'), export_arrival::stream, 4096, 3},
+    };
+    for (const auto& row : rows) {
+        const auto [error, seconds] = timed(row.text, row.arrival, row.piece);
+        EXPECT_EQ(error ? error->line : 0, row.line) << row.what;
+        EXPECT_LT(seconds, 10.0) << row.what;
+    }
+}
+
+TEST(ExportTree, StreamInPiecesOfOneByteReadsAsTheFile) {
+    for (const std::string& text : {utf16(header + key + "\"A\"=\"x\"\r\n"), "\xEF\xBB\xBF" + header + key}) {
+        reg_image image;
+        const auto reading = start_export(image, nullptr, export_arrival::stream);
+        for (const char byte : text) ASSERT_FALSE(read_more(*reading, std::string_view(&byte, 1)));
+        EXPECT_FALSE(finish_export(*reading));
+        EXPECT_NE(find_subkey(image.hklm, u"K"), nullptr);
+    }
 }
 
 TEST(ExportTree, DeepNestingAtTheLimit) {
