@@ -28,25 +28,13 @@ struct device_scan {
     std::map<wtext, composite_map, ascii_less_nocase> composites;
 };
 
-// The node's port when it is a serial port present now: of the Ports or the
-// Modem class, with its PortName, known to the port service.
-std::optional<wtext> present_port(HKEY key) {
-    // Read once for both classes: most nodes are of neither.
-    const std::optional<wtext> guid = reg_string(key, CLASS_GUID_VALUE);
-    if (!guid || !(ascii_equal_nocase(*guid, PORTS_CLASS_GUID) || ascii_equal_nocase(*guid, MODEM_CLASS_GUID)))
-        return std::nullopt;
-    std::optional<wtext> name = port_name(key);
-    if (!port_present(name)) return std::nullopt;
-    return name;
-}
-
-// Shows a port of a device (show_found) from what its line names it by,
-// its port and its keys.
-void show(const device_scan& scan, found_port found, const wtext& port, HKEY port_key, HKEY device_key) {
+// Lists a port of a device (list_if_located) from what its line names it
+// by, its port and its keys.
+void list_device_port(const device_scan& scan, found_port found, const wtext& port, HKEY port_key, HKEY device_key) {
     found.port = port;
     found.port_key = port_key;
     found.device_key = device_key;
-    show_found(scan.ctx, found);
+    list_if_located(scan.ctx, found);
 }
 
 // "&" and a decimal number of at most three digits from 1 at `at`: the
@@ -77,39 +65,28 @@ void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_nam
             // Instances enumerate in order, and on Linux a prefix is its
             // instance's name: most go at the end.
             model->emplace_hint(model->end(), std::move(*prefix), inst_name);
-    const std::optional<wtext> port = present_port(inst_key);
+    const std::optional<wtext> port = present_port(inst_key, port_classes::ports_and_modems);
     if (!port) return;
     const wview name(dev_name);
     if (!device_key_valid(name)) {
         print_err(TEXT("invalid device key format: %s\n"), dev_name);
         return;
     }
-    found_port found{.vid = name.substr(4, 4),
-                     .pid = name.substr(13, 4),
-                     .pid_field = name.substr(13),
-                     .instance = inst_name,
-                     .device_node_key = name,
-                     .device_node_instance = inst_name};
+    wtext device_model;
+    found_port found = named_by_key(name, inst_name, device_model);
     owned_key device_key;
-    const std::size_t mi = interface_at(name);
-    wtext parent_key;
-    if (mi != wview::npos) {
-        found.interface = interface_number(name, mi);
-        found.function_node_key = name, found.function_node_instance = inst_name;
-        found.device_node_key = found.device_node_instance = {};
-        parent_key = without_interface(name, mi);
-        auto devices = scan.composites.find(parent_key);
+    if (found.interface) {
+        auto devices = scan.composites.find(device_model);
         if (devices == scan.composites.end())
-            devices = scan.composites.emplace(parent_key, composite_devices(scan.ctx.usb_key, parent_key.c_str())).first;
+            devices = scan.composites.emplace(device_model, composite_devices(scan.ctx.usb_key, device_model.c_str())).first;
+        // A function is named by its device, whose node tells where it is
+        // and what it is called.
         if (const wtext* parent = parent_in(devices->second, inst_name)) {
             found.instance = *parent;
-            found.device_node_key = parent_key, found.device_node_instance = *parent;
-            // Its node tells where the function is and what it is called.
-            if (scan.ctx.described || scan.ctx.at)
-                device_key = open_optional(scan.ctx.usb_key, (parent_key + TEXT("\\") + *parent).c_str(), nullptr);
+            device_key = name_by_device(found, scan.ctx.usb_key, device_model, *parent, scan.ctx.described || scan.ctx.at);
         }
     }
-    show(scan, found, *port, inst_key, device_key.get());
+    list_device_port(scan, found, *port, inst_key, device_key.get());
 }
 
 // The USB device an FTDI port node's suffix names, under the model's key:
@@ -143,14 +120,14 @@ std::optional<ftdi_chip> chip_of(HKEY usb_key, wview model, wview suffix) {
 }
 
 void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_key) {
-    const std::optional<wtext> port = present_port(port_key);
+    const std::optional<wtext> port = present_port(port_key, port_classes::ports_and_modems);
     if (!port) return;
     const wview name(key_name);
     if (!ftdi_key_valid(name)) {
         print_err(TEXT("invalid device key format: %s\n"), key_name);
         return;
     }
-    const wview vid = name.substr(4, 4), pid = name.substr(13, 4), suffix = name.substr(ftdi_suffix_at);
+    const wview vid = key_vid(name), pid = key_pid(name), suffix = name.substr(ftdi_suffix_at);
     const std::optional<ftdi_chip> chip = chip_of(scan.ctx.usb_key, model_key(vid, pid), suffix);
     found_port found{.vid = vid, .pid = pid, .pid_field = pid, .instance = suffix};
     wtext pid_field;
@@ -161,7 +138,7 @@ void list_ftdi_node(const device_scan& scan, const WCHAR* key_name, HKEY port_ke
         found.interface = chip->interface;
         if (chip->interface) found.pid_field = pid_field = wtext(pid) + interface_suffix(*chip->interface);
     }
-    show(scan, found, *port, port_key, chip ? chip->key.get() : nullptr);
+    list_device_port(scan, found, *port, port_key, chip ? chip->key.get() : nullptr);
 }
 
 void list_every_port(device_scan& scan) {
@@ -212,12 +189,12 @@ void function_ports(device_scan& scan, const found_port& device, HKEY device_key
         each_subkey(key.get(), tag::enum_function_instances,
                     tag::open_function_instance, [&](const WCHAR* name, HKEY port_key) {
                         if (!function_of(name, prefix)) return;
-                        const std::optional<wtext> port = present_port(port_key);
+                        const std::optional<wtext> port = present_port(port_key, port_classes::ports_and_modems);
                         if (!port) return;
                         found_port found = device;
                         found.interface = interface_number(function, interface_at(function));
                         found.function_node_key = function, found.function_node_instance = name;
-                        show(scan, found, *port, port_key, device_key);
+                        list_device_port(scan, found, *port, port_key, device_key);
                     });
     }
 }
@@ -241,7 +218,7 @@ void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
         if (scan.interface != any_interface && (!multi || static_cast<unsigned>(scan.interface) != k - 1)) continue;
         each_subkey(key.get(), tag::enum_ftdi_instances,
                     tag::open_ftdi_instance, [&](const WCHAR*, HKEY port_key) {
-                        const std::optional<wtext> port = present_port(port_key);
+                        const std::optional<wtext> port = present_port(port_key, port_classes::ports_and_modems);
                         if (!port) return;
                         // The device's names, and the channel of a chip with several.
                         found_port found{.vid = device.vid,
@@ -250,7 +227,7 @@ void ftdi_ports(device_scan& scan, const found_port& device, HKEY device_key) {
                                          .device_node_key = device.device_node_key,
                                          .device_node_instance = device.device_node_instance};
                         if (multi) found.interface = k - 1;
-                        show(scan, found, *port, port_key, device_key);
+                        list_device_port(scan, found, *port, port_key, device_key);
                     });
     }
 }
@@ -267,7 +244,8 @@ void device_ports(device_scan& scan, const WCHAR* instance, HKEY device_key) {
                             .device_node_key = model,
                             .device_node_instance = instance};
     if (scan.interface == any_interface)
-        if (const std::optional<wtext> port = present_port(device_key)) show(scan, device, *port, device_key, nullptr);
+        if (const std::optional<wtext> port = present_port(device_key, port_classes::ports_and_modems))
+            list_device_port(scan, device, *port, device_key, nullptr);
     if (const std::optional<wtext> prefix = reg_string(device_key, PARENT_ID_PREFIX_VALUE))
         function_ports(scan, device, device_key, *prefix);
     if (scan.ftdi_key) ftdi_ports(scan, device, device_key);

@@ -23,6 +23,13 @@ bool device_key_valid(wview name) {
            ascii_equal_nocase(name.substr(9, 4), TEXT("PID_"));
 }
 
+// A key name's IDs: VID_ at 0 and PID_ at 9, four characters each after them.
+constexpr std::size_t vid_at = 4, pid_at = 13, id_size = 4;
+
+wview key_vid(wview name) { return name.substr(vid_at, id_size); }
+wview key_pid(wview name) { return name.substr(pid_at, id_size); }
+wview key_pid_field(wview name) { return name.substr(pid_at); }
+
 std::size_t interface_at(wview dev_name) {
     for (std::size_t at = 17; at + 6 <= dev_name.size(); ++at)
         if (ascii_equal_nocase(dev_name.substr(at, 4), TEXT("&MI_")) && hex_digit(dev_name[at + 4]) >= 0 &&

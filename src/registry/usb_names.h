@@ -22,6 +22,13 @@ wtext model_key(unsigned vid, unsigned pid);
 // not checked.
 bool device_key_valid(wview name);
 
+// The VID, the PID, and the PID with what follows it (a function's "&MI_nn",
+// the listing's PID field), in a key name that device_key_valid or
+// ftdi_key_valid accepts.
+wview key_vid(wview name);
+wview key_pid(wview name);
+wview key_pid_field(wview name);
+
 // Where "&MI_" and two hexadecimal digits stand in a key name past its IDs:
 // the interface of a composite device's function; npos when there is none.
 std::size_t interface_at(wview dev_name);

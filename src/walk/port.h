@@ -1,18 +1,21 @@
 // Whether one instance key is a serial port present now, and its listing line.
 #pragma once
 
+#include "registry/registry.h"
 #include "registry/schema.h"
 #include "text/text.h"
 #include "walk/scan_ctx.h"
 
 #include <optional>
 
-// True when the key's "ClassGUID" value equals `guid` without regard to case.
-bool class_matches(HKEY inst_key, const WCHAR* guid);
+// The classes of device node that are serial ports: Ports, and with
+// --all-ports Modem too (a USB modem's AT ports).
+enum class port_classes { ports, ports_and_modems };
 
-// The "PortName" value under the key's "Device Parameters" subkey, or none.
-// A missing subkey ends the run with status 2.
-std::optional<wtext> port_name(HKEY inst_key);
+// The node's port when it is a serial port present now: of one of the
+// classes, with its "PortName" under "Device Parameters" (a node without
+// that subkey ends the run with status 2), known to the port service.
+std::optional<wtext> present_port(HKEY key, port_classes classes);
 
 // True when the port-configuration service knows the port now.
 bool port_present(const std::optional<wtext>& name);
@@ -34,11 +37,22 @@ struct found_port {
     wview function_node_key = {}, function_node_instance = {};
 };
 
+// What a port node's key under Enum\USB (`dev_name`, which device_key_valid
+// accepts) and its instance name it by: its device's node, or for a
+// composite device's function the function's own node and interface, with
+// the key of its device's model in `device_model`.
+found_port named_by_key(wview dev_name, wview instance, wtext& device_model);
+
+// Names a function's port by its composite device, `instance` under
+// `device_model`; opens that device's node when `open` (for its location
+// and names), to be held as long as `found` is used.
+owned_key name_by_device(found_port& found, HKEY usb_key, const wtext& device_model, const wtext& instance, bool open);
+
 // The port's line, in one piece, in the form the filters call for (VID,
 // PID field and S/N where they are not filters, then the port): printed,
 // or kept when the run collects its ports (ctx.listed); neither when --at
 // names another location.
-void show_found(const scan_ctx& ctx, const found_port& found);
+void list_if_located(const scan_ctx& ctx, const found_port& found);
 
 // Where the port's USB device is plugged in: a composite device's
 // function is where its device node is; any other port where its own node
@@ -49,6 +63,7 @@ std::optional<wtext> location_of(const found_port& found);
 // elsewhere: its location (location_of) is another or none.
 bool located_at(const scan_ctx& ctx, const found_port& found);
 
-// Prints the listing line for the instance key when it is a present serial
-// port. `dev_name` is null in the filtered modes, `inst_name` in the S/N mode.
-void show_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx, HKEY inst_key);
+// Lists the instance key's port (list_if_located) when it is a serial port
+// of the Ports class present now. `dev_name` is null in the filtered modes,
+// `inst_name` in the S/N mode.
+void list_if_port(const WCHAR* dev_name, const WCHAR* inst_name, const scan_ctx& ctx, HKEY inst_key);

@@ -66,7 +66,7 @@ void scan_instances(scan_ctx& ctx, const WCHAR* dev_name) {
     ctx.composites = mi != wview::npos ? &composites : nullptr;
     if (ctx.serial) {
         open_serial_key(ctx);
-        show_port(dev_name, nullptr, ctx, ctx.inst_key);
+        list_if_port(dev_name, nullptr, ctx, ctx.inst_key);
         RegCloseKey(ctx.inst_key);
         return;
     }
@@ -77,7 +77,7 @@ void scan_instances(scan_ctx& ctx, const WCHAR* dev_name) {
         if (ctx.status != ERROR_SUCCESS) fail_status(tag::enum_instances, ctx.status);
         ctx.status = RegOpenKeyExW(ctx.dev_key, name, 0, KEY_READ, &ctx.inst_key);
         if (ctx.status != ERROR_SUCCESS) fail_status(tag::open_instance, ctx.status);
-        show_port(dev_name, name, ctx, ctx.inst_key);
+        list_if_port(dev_name, name, ctx, ctx.inst_key);
         RegCloseKey(ctx.inst_key);
     }
 }
