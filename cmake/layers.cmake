@@ -10,7 +10,7 @@ set(layers
   "report"                        # messages, listing lines and failure reports
   "registry export"               # registry reads, USB names and the schema; the export reader
   "walk"                          # the specified walk and its record
-  "main json all_ports"           # the specified command line; the document; the view by device
+  "args json all_ports"           # the specified command line; the document; the view by device
   "options"                       # the option table
   "look"                          # one look, for every run mode
   "wait watch"                    # the run modes that look more than once

@@ -50,7 +50,7 @@ unsigned amp_number(wview text, std::size_t at) {
 }
 
 bool is_composite(HKEY device_key) {
-    const std::optional<wtext> service = reg_string(device_key, SERVICE_VALUE);
+    const std::optional<wtext> service = strict_string(device_key, SERVICE_VALUE);
     return service && ascii_equal_nocase(*service, COMPOSITE_SERVICE);
 }
 
@@ -61,7 +61,7 @@ bool is_composite(HKEY device_key) {
 void list_usb_node(device_scan& scan, composite_map* model, const WCHAR* dev_name, const WCHAR* inst_name,
                    HKEY inst_key) {
     if (model)
-        if (std::optional<wtext> prefix = reg_text(inst_key, PARENT_ID_PREFIX_VALUE))
+        if (std::optional<wtext> prefix = text_if_any(inst_key, PARENT_ID_PREFIX_VALUE))
             // Instances enumerate in order, and on Linux a prefix is its
             // instance's name: most go at the end.
             model->emplace_hint(model->end(), std::move(*prefix), inst_name);
@@ -246,7 +246,7 @@ void device_ports(device_scan& scan, const WCHAR* instance, HKEY device_key) {
     if (scan.interface == any_interface)
         if (const std::optional<wtext> port = present_port(device_key, port_classes::ports_and_modems))
             list_device_port(scan, device, *port, device_key, nullptr);
-    if (const std::optional<wtext> prefix = reg_string(device_key, PARENT_ID_PREFIX_VALUE))
+    if (const std::optional<wtext> prefix = strict_string(device_key, PARENT_ID_PREFIX_VALUE))
         function_ports(scan, device, device_key, *prefix);
     if (scan.ftdi_key) ftdi_ports(scan, device, device_key);
 }

@@ -151,7 +151,7 @@ struct parse_failure {
     export_error error;
 };
 
-[[noreturn]] void refuse(const export_reading& st, std::string what) {
+[[noreturn]] void malformed(const export_reading& st, std::string what) {
     throw parse_failure{.error = {.line = st.line, .what = std::move(what)}};
 }
 
@@ -410,7 +410,7 @@ void image_into(export_reading& st, std::uint32_t id, image_key& out) {
 
 // A quoted string at the start of `s`, with \\ and \" escapes, into `out`;
 // `s` is left after the closing quote.
-void quoted(const export_reading& st, wview& s, wtext& out) {
+void read_quoted(const export_reading& st, wview& s, wtext& out) {
     out.clear();
     for (std::size_t i = 1; i < s.size(); ++i) {
         // Characters that stand as themselves go in runs.
@@ -426,7 +426,7 @@ void quoted(const export_reading& st, wview& s, wtext& out) {
         if (i + 1 < s.size() && (s[i + 1] == u'\\' || s[i + 1] == u'"')) ++i;
         out += s[i];
     }
-    refuse(st, "a quoted string has no closing quote");
+    malformed(st, "a quoted string has no closing quote");
 }
 
 // The bytes of a hex list, "hh,hh,...", into `st.data`: each between
@@ -435,7 +435,7 @@ void hex_bytes(export_reading& st, wview list) {
     // Each byte takes a digit and, but for the last, a comma.
     st.data.resize(list.size() / 2 + 1);
     BYTE* out = st.data.data();
-    const auto refuse_list = [&] { refuse(st, "a hex byte list holds something other than two-digit hex bytes"); };
+    const auto refuse_list = [&] { malformed(st, "a hex byte list holds something other than two-digit hex bytes"); };
     const std::size_t end = list.size();
     std::size_t i = 0;
     const auto skip_blanks = [&] {
@@ -475,14 +475,14 @@ void parse_data(export_reading& st, wview name, wview data) {
     DWORD type = REG_NONE;
     if (!data.empty() && data.front() == u'"') {
         wview rest = data;
-        quoted(st, rest, st.string);
-        if (!trim(rest).empty()) refuse(st, "text follows the closing quote of a string value");
+        read_quoted(st, rest, st.string);
+        if (!trim(rest).empty()) malformed(st, "text follows the closing quote of a string value");
         if (kept) set_value(st, name, REG_SZ, string_value(st, st.string));
         return;
     }
     if (ascii_starts_nocase(data, TEXT("dword:"))) {
         const auto n = hex_number(trim(data.substr(6)), 8);
-        if (!n) refuse(st, "a dword value needs 1 to 8 hex digits");
+        if (!n) malformed(st, "a dword value needs 1 to 8 hex digits");
         type = REG_DWORD;
         st.data = {static_cast<BYTE>(*n), static_cast<BYTE>(*n >> 8), static_cast<BYTE>(*n >> 16),
                    static_cast<BYTE>(*n >> 24)};
@@ -492,11 +492,11 @@ void parse_data(export_reading& st, wview name, wview data) {
     } else if (ascii_starts_nocase(data, TEXT("hex("))) {
         const std::size_t close = data.find(TEXT("):"));
         const auto number = close == wview::npos ? std::nullopt : hex_number(data.substr(4, close - 4), 8);
-        if (!number) refuse(st, "a hex(N) type needs 1 to 8 hex digits and \"):\"");
+        if (!number) malformed(st, "a hex(N) type needs 1 to 8 hex digits and \"):\"");
         type = *number;
         hex_bytes(st, data.substr(close + 2));
     } else {
-        refuse(st, "value data must be a quoted string, dword:, hex: or hex(N):, or - to delete");
+        malformed(st, "value data must be a quoted string, dword:, hex: or hex(N):, or - to delete");
     }
     if (kept) set_value(st, name, type, image_copy(st.image, std::span<const BYTE>(st.data)));
 }
@@ -504,18 +504,18 @@ void parse_data(export_reading& st, wview name, wview data) {
 // A value line's name, into `st.name` (empty for @), and its data: what
 // follows the = sign, without the blanks around it.
 wview value_parts(export_reading& st, wview line) {
-    if (!st.in_section) refuse(st, "a value comes before the first [key] section");
+    if (!st.in_section) malformed(st, "a value comes before the first [key] section");
     wtext& name = st.name;
     name.clear();
     wview rest = line;
     if (rest.front() == u'@') {
         rest.remove_prefix(1);
     } else {
-        quoted(st, rest, name);
-        if (name.size() > max_value_name) refuse(st, "a value name is longer than 16383 characters");
+        read_quoted(st, rest, name);
+        if (name.size() > max_value_name) malformed(st, "a value name is longer than 16383 characters");
     }
     rest = trim(rest);
-    if (rest.empty() || rest.front() != u'=') refuse(st, "a value name must be followed by =");
+    if (rest.empty() || rest.front() != u'=') malformed(st, "a value name must be followed by =");
     return trim(rest.substr(1));
 }
 
@@ -539,11 +539,11 @@ bool local_root(const export_reading& st, wview root) {
         if (ascii_equal_nocase(root, name)) return true;
     for (const WCHAR* name : others)
         if (ascii_equal_nocase(root, name)) return false;
-    refuse(st, "a section does not start with a registry root such as HKEY_LOCAL_MACHINE");
+    malformed(st, "a section does not start with a registry root such as HKEY_LOCAL_MACHINE");
 }
 
 void parse_section(export_reading& st, wview line) {
-    if (line.back() != u']') refuse(st, "a [key] section has no closing ]");
+    if (line.back() != u']') malformed(st, "a [key] section has no closing ]");
     wview path = line.substr(1, line.size() - 2);
     const bool remove = !path.empty() && path.front() == u'-';
     if (remove) path.remove_prefix(1);
@@ -556,14 +556,14 @@ void parse_section(export_reading& st, wview line) {
     for (wview rest = slash == wview::npos ? wview() : path.substr(slash + 1); !rest.empty();) {
         const std::size_t next = rest.find(u'\\');
         const wview name = rest.substr(0, next);
-        if (name.empty()) refuse(st, "a key path has an empty key name");
-        if (name.size() > max_key_name) refuse(st, "a key name is longer than 255 characters");
+        if (name.empty()) malformed(st, "a key path has an empty key name");
+        if (name.size() > max_key_name) malformed(st, "a key name is longer than 255 characters");
         names.push_back(name);
-        if (names.size() > max_key_depth) refuse(st, "a key path is deeper than 512 levels");
+        if (names.size() > max_key_depth) malformed(st, "a key path is deeper than 512 levels");
         rest = next == wview::npos ? wview() : rest.substr(next + 1);
     }
     if (remove) {
-        if (names.empty()) refuse(st, "a registry root cannot be deleted");
+        if (names.empty()) malformed(st, "a registry root cannot be deleted");
         st.current = no_key;
         st.path.clear();
         if (!local) return;
@@ -615,7 +615,7 @@ bool is_header(wview line) {
 
 [[noreturn]] void refuse_header(export_reading& st) {
     st.line = 1;
-    refuse(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
+    malformed(st, "the first line is not \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\"");
 }
 
 // Whether `line`, the bytes of the first line so far (past the byte-order
@@ -652,7 +652,7 @@ void parse_line(export_reading& st, wview line) {
         st.line = last_line;
         return;
     }
-    if (holds_nul(line)) refuse(st, "the line holds a NUL character");
+    if (holds_nul(line)) malformed(st, "the line holds a NUL character");
     if (line.empty() || line.front() == u';') return;
     if (line.front() == u'[') {
         parse_section(st, line);
@@ -664,7 +664,7 @@ void parse_line(export_reading& st, wview line) {
         // with those read so far, as reg import would merge them. Its header
         // says how its own bytes are read.
         const wview header = trim(line.front() == byte_order_mark ? line.substr(1) : line);
-        if (!is_header(header)) refuse(st, "the line is neither a [key] section nor a value");
+        if (!is_header(header)) malformed(st, "the line is neither a [key] section nor a value");
         st.ansi = !st.utf16 && header == regedit4;
         st.current = no_key;
         st.in_section = false;
@@ -697,12 +697,12 @@ void read_line(export_reading& st, std::string_view bytes) {
     } else if (st.header_read && !st.continuing && holds_nul_byte(bytes)) {
         // Refused as it would be once decoded, without decoding it: such a
         // line may be all of a huge file.
-        if (!st.ansi && !valid_utf8(bytes)) refuse(st, "the text is not valid UTF-8");
-        refuse(st, "the line holds a NUL character");
+        if (!st.ansi && !valid_utf8(bytes)) malformed(st, "the text is not valid UTF-8");
+        malformed(st, "the line holds a NUL character");
     } else {
         bool valid = true;
         st.text = st.ansi ? from_utf8_or_1252(bytes) : from_utf8(bytes, &valid);
-        if (!valid) refuse(st, "the text is not valid UTF-8");
+        if (!valid) malformed(st, "the text is not valid UTF-8");
         line = st.text;
     }
     if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
@@ -768,12 +768,12 @@ void check_coming_line(export_reading& st, std::string_view line, std::size_t se
     if (!faulty) return;
     if (!st.header_read) {
         st.line = 1;
-        if (!st.utf16 && !valid_utf8(whole_sequences(start))) refuse(st, "the text is not valid UTF-8");
+        if (!st.utf16 && !valid_utf8(whole_sequences(start))) malformed(st, "the text is not valid UTF-8");
         refuse_header(st);
     }
     ++st.line;
-    if (!st.utf16 && !st.ansi && !valid_utf8(whole_sequences(line))) refuse(st, "the text is not valid UTF-8");
-    refuse(st, "the line holds a NUL character");
+    if (!st.utf16 && !st.ansi && !valid_utf8(whole_sequences(line))) malformed(st, "the text is not valid UTF-8");
+    malformed(st, "the line holds a NUL character");
 }
 
 // Reads every whole line of `bytes`; the last one too when `last`. Returns
@@ -850,7 +850,7 @@ std::optional<export_error> finish_export(export_reading& reading) {
         read_lines(reading, reading.pending, true);
         reading.pending.clear();
         if (!reading.header_read) refuse_header(reading);
-        if (reading.continuing) refuse(reading, "the file ends inside a continued hex list");
+        if (reading.continuing) malformed(reading, "the file ends inside a continued hex list");
     } catch (const parse_failure& failure) {
         return failure.error;
     }

@@ -242,9 +242,9 @@ struct tty_place {
     std::string folder;  // the interface's sysfs name
 };
 
-// A USB interface's name, DEVICE:CONFIG.INTERFACE with both numbers in
+// A USB interface folder's name, DEVICE:CONFIG.INTERFACE with both numbers in
 // decimal, as the kernel names it; none for any other name.
-std::optional<tty_place> interface_name(std::string_view name) {
+std::optional<tty_place> parse_interface_folder(std::string_view name) {
     const std::size_t colon = name.rfind(':');
     if (colon == std::string_view::npos || colon == 0) return std::nullopt;
     const std::string_view numbers = name.substr(colon + 1);
@@ -270,7 +270,7 @@ std::optional<tty_place> kernel_form(std::string_view target, std::string_view t
     if (pop() != tty || pop() != "tty") return std::nullopt;
     std::string_view interface = pop();
     if (interface == tty) interface = pop();
-    auto place = interface_name(interface);
+    auto place = parse_interface_folder(interface);
     if (!place || pop() != place->device) return std::nullopt;
     return place;
 }

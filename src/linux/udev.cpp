@@ -6,8 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 
 namespace {
@@ -16,22 +16,30 @@ namespace {
 // ignore the device or be stuck.
 constexpr long long hand_over_after_ms = 5000;
 
-// What was found of udev on the first hold: whether it runs, where it
-// writes its records, and the descriptor that tells of new ones.
-bool looked = false;
-bool udev_runs = false;
-std::string records;  // DIR/data/
-int notify = -1;
-// The ttys without a record, by name and device number, and when each was
-// first seen; and whether one of them is still held back.
-std::map<std::string, long long> unrecorded_since;
-bool waiting = false;
+// One run's dealings with udev: what was found on the first hold (whether
+// udev runs, where it writes its records, the descriptor that tells of new
+// ones), the ttys without a record, by name and device number, with when
+// each was first seen, and whether one of them is still held back.
+struct udev_session {
+    bool looked = false;
+    bool runs = false;
+    std::string records;  // DIR/data/
+    int notify = -1;
+    std::map<std::string, long long> unrecorded_since;
+    bool waiting = false;
+};
+
+udev_session& session() {
+    static udev_session udev;
+    return udev;
+}
 
 }  // namespace
 
 void hold_unready_ttys() {
-    if (looked) return;
-    looked = true;
+    udev_session& udev = session();
+    if (udev.looked) return;
+    udev.looked = true;
     const char* named = std::getenv("PORTSIFT_UDEV");
     const char* sysfs = std::getenv("PORTSIFT_SYSFS");
     std::string dir;
@@ -41,48 +49,52 @@ void hold_unready_ttys() {
         dir = "/run/udev";
     // Without udev (a container, an initramfs) nothing sets a tty up.
     if (dir.empty() || ::access((dir + "/control").c_str(), F_OK) != 0) return;
-    udev_runs = true;
-    records = dir + "/data/";
+    udev.runs = true;
+    udev.records = dir + "/data/";
     // udev writes a record under a temporary name and renames it.
-    notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (notify >= 0 && ::inotify_add_watch(notify, records.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CREATE) < 0) {
-        ::close(notify);
-        notify = -1;
+    udev.notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (udev.notify >= 0 &&
+        ::inotify_add_watch(udev.notify, udev.records.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_CREATE) < 0) {
+        ::close(udev.notify);
+        udev.notify = -1;
     }
 }
 
 std::set<std::string> unready_ttys(const std::vector<std::pair<std::string, std::string>>& ttys) {
+    udev_session& udev = session();
     std::set<std::string> unready;
-    if (!udev_runs) return unready;
+    if (!udev.runs) return unready;
     std::map<std::string, long long> unrecorded;
     const long long now = now_ms();
     for (const auto& [name, dev] : ttys) {
-        if (!dev.empty() && ::access((records + 'c' + dev).c_str(), F_OK) == 0) continue;
+        if (!dev.empty() && ::access((udev.records + 'c' + dev).c_str(), F_OK) == 0) continue;
         const std::string key = name + '\0' + dev;
-        const auto seen = unrecorded_since.find(key);
-        const long long since = seen == unrecorded_since.end() ? now : seen->second;
+        const auto seen = udev.unrecorded_since.find(key);
+        const long long since = seen == udev.unrecorded_since.end() ? now : seen->second;
         unrecorded.emplace(key, since);
         if (now - since < hand_over_after_ms) unready.insert(name);
     }
-    unrecorded_since = std::move(unrecorded);
-    waiting = !unready.empty();
+    udev.unrecorded_since = std::move(unrecorded);
+    udev.waiting = !unready.empty();
     return unready;
 }
 
-int udev_records() { return notify; }
+int udev_records() { return session().notify; }
 
 bool drain_udev_records() {
+    udev_session& udev = session();
     alignas(inotify_event) char buffer[4096];
     bool written = false;
-    while (::read(notify, buffer, sizeof buffer) > 0) written = true;
-    return written && waiting;
+    while (::read(udev.notify, buffer, sizeof buffer) > 0) written = true;
+    return written && udev.waiting;
 }
 
 long long udev_hand_over_in() {
-    if (!waiting) return -1;
+    const udev_session& udev = session();
+    if (!udev.waiting) return -1;
     const long long now = now_ms();
     long long soonest = hand_over_after_ms;
-    for (const auto& [key, since] : unrecorded_since)
+    for (const auto& [key, since] : udev.unrecorded_since)
         if (now - since < hand_over_after_ms) soonest = std::min(soonest, since + hand_over_after_ms - now);
     return soonest;
 }

@@ -1,6 +1,6 @@
 #include "options/options.h"
 
-#include "main/main.h"
+#include "args/args.h"
 #include "registry/usb_names.h"
 #include "report/report.h"
 #include "text/text.h"
@@ -278,20 +278,18 @@ bool read_command_line(int argc, const WCHAR* const* argv, run_options& options,
     options.interface = any_interface;
     const int first = read_options(argc, argv, options);
     if (options.version) return true;
-    // What follows is read as a whole command line, under the program's name.
-    std::vector<const WCHAR*> rest{argv[0]};
-    rest.insert(rest.end(), argv + first, argv + argc);
-    rest.push_back(nullptr);
+    // The filters, checked with the options.
+    const WCHAR* const* words = argv + first;
+    set_filters(words, argc - first, ctx);
     // By device, the PID may name one function: the filter is then its
     // model's four characters, and the function is kept apart.
-    if (options.all_ports && rest.size() >= 4) {
-        options.interface = function_pid(rest[2]);
+    if (options.all_ports && ctx.pid) {
+        options.interface = function_pid(ctx.pid);
         if (options.interface != any_interface) {
-            options.model_pid = wview(rest[2]).substr(0, 4);
-            rest[2] = options.model_pid.c_str();
+            options.model_pid = wview(ctx.pid).substr(0, 4);
+            ctx.pid = options.model_pid.c_str();
         }
     }
-    parse_args(static_cast<int>(rest.size()) - 1, rest.data(), ctx);
     ctx.at = options.at;
     return true;
 }

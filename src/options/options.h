@@ -25,8 +25,8 @@ struct run_options {
 // "portsift: REASON" and the synopsis, and a help switch the synopsis and
 // the options; both end the run with status 1.
 // False, with nothing read, when the command line does not start with an
-// option: it is then read as it always was (parse_args). Otherwise reads
-// it in one pass: the options into `options`, then what follows them into
-// the filters of `ctx`, by parse_args, a function's PID (pppp&MI_nn, with
+// option: it is then read by parse_args. Otherwise reads it in one pass:
+// the options into `options`, then what follows them, once checked, into
+// the filters of `ctx` (set_filters), a function's PID (pppp&MI_nn, with
 // --all-ports) as its model's PID with the interface kept in `options`.
 bool read_command_line(int argc, const WCHAR* const* argv, run_options& options, scan_ctx& ctx);

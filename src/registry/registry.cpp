@@ -42,7 +42,7 @@ owned_key open_optional(HKEY parent, const WCHAR* name, const WCHAR* tag) {
     return owned_key(key);
 }
 
-std::optional<wtext> reg_string(HKEY key, const WCHAR* name) {
+std::optional<wtext> strict_string(HKEY key, const WCHAR* name) {
     WCHAR buffer[260];
     DWORD type = REG_SZ;
     // One byte less than the buffer, so that an odd count still leaves room
@@ -56,7 +56,7 @@ std::optional<wtext> reg_string(HKEY key, const WCHAR* name) {
     return wtext(buffer);
 }
 
-std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
+std::optional<wtext> text_if_any(HKEY key, const WCHAR* name, bool* is_text) {
     // 4 096 units and a terminator.
     constexpr DWORD longest = 4096;
     WCHAR buffer[longest + 1];
@@ -72,8 +72,8 @@ std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text) {
 }
 
 std::optional<wtext> node_location(HKEY first, HKEY then) {
-    std::optional<wtext> location = reg_text(first, LOCATION_VALUE);
-    if (!location && then) location = reg_text(then, LOCATION_VALUE);
+    std::optional<wtext> location = text_if_any(first, LOCATION_VALUE);
+    if (!location && then) location = text_if_any(then, LOCATION_VALUE);
     return location;
 }
 
@@ -117,7 +117,7 @@ composite_map composite_devices(HKEY usb_key, const WCHAR* dev_name) {
     each_subkey(
         dev_key.get(), nullptr, nullptr,
         [&](const WCHAR* name, HKEY inst_key) {
-            if (const std::optional<wtext> prefix = reg_text(inst_key, PARENT_ID_PREFIX_VALUE))
+            if (const std::optional<wtext> prefix = text_if_any(inst_key, PARENT_ID_PREFIX_VALUE))
                 devices.emplace(*prefix, name);
         },
         KEY_QUERY_VALUE);

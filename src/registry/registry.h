@@ -54,13 +54,13 @@ int reg_subkey(HKEY parent, const WCHAR* name, HKEY* out);
 // Reads the REG_SZ value `name` of `key`: its text, or none when the value
 // does not exist. Any other failure, data over 519 bytes, or another value
 // type ends the run with status 2.
-std::optional<wtext> reg_string(HKEY key, const WCHAR* name);
+std::optional<wtext> strict_string(HKEY key, const WCHAR* name);
 
 // Reads the REG_SZ value `name` of `key` when it holds text: none when it is
 // absent, of another type, empty or longer than 4 096 UTF-16 units, or
 // cannot be read. Never ends the run. `is_text`, when given, tells whether
 // a REG_SZ value of that name was there, empty or not.
-std::optional<wtext> reg_text(HKEY key, const WCHAR* name, bool* is_text = nullptr);
+std::optional<wtext> text_if_any(HKEY key, const WCHAR* name, bool* is_text = nullptr);
 
 // Where a node is, as the system names the place (its LocationInformation):
 // `first`'s, or failing that `then`'s, which may be null. None when neither

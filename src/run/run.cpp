@@ -1,7 +1,7 @@
 #include "run/run.h"
 
 #include "look/look.h"
-#include "main/main.h"
+#include "args/args.h"
 #include "options/options.h"
 #include "wait/wait.h"
 #include "watch/watch.h"
@@ -45,7 +45,7 @@ int run_with_options(run_options& options, scan_ctx& ctx) {
 
 int portsift_run(int argc, const WCHAR* const* argv) {
     // A command line that starts with an option is read by the options;
-    // every other one runs as it always has: one look, as specified.
+    // every other one by parse_args, for one look.
     run_options options{};
     scan_ctx ctx{};
     if (read_command_line(argc, argv, options, ctx)) return run_with_options(options, ctx);

@@ -2,10 +2,11 @@
 // with the same access rights, status codes and sizes.
 //
 // Text is UTF-16 (WCHAR is char16_t), as on Windows. The registry is an
-// in-memory image loaded once, on the first open under HKEY_LOCAL_MACHINE,
-// from the export file named by PORTSIFT_REGISTRY, or else made from the
-// USB devices the kernel lists under the sysfs root (PORTSIFT_SYSFS or /sys).
-// Nothing here writes to the registry source or to any file.
+// in-memory image (winapi/image.h) that the registry's source hands over
+// at each open of the source (open_registry_source): read from the export
+// file named by PORTSIFT_REGISTRY, or else made from the USB devices the
+// kernel lists under the sysfs root (PORTSIFT_SYSFS or /sys). Nothing here
+// writes to the registry source or to any file.
 #pragma once
 
 #include <cstdint>
@@ -102,9 +103,7 @@ static_assert(sizeof(COMMCONFIG) == 52, "COMMCONFIG is 52 bytes on Windows");
 // Opens `lpSubKey` (a path with backslashes; empty or null reopens `hKey`)
 // under `hKey`. Names match without regard to case. Returns 0 and a handle
 // that carries `samDesired`; ERROR_FILE_NOT_FOUND when a path step is
-// missing; ERROR_INVALID_HANDLE for a handle that is not open. A malformed
-// or unreadable registry source ends the process with status 2 and one
-// message on standard error, before anything is listed.
+// missing; ERROR_INVALID_HANDLE for a handle that is not open.
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 
 // Stores the name of the `dwIndex`-th subkey (sorted by name without regard

@@ -20,7 +20,7 @@ std::optional<wtext> shown_text(std::optional<wtext> value) {
 // device's, which the walk found.
 std::optional<wtext> serial_number(const found_port& found) {
     bool recorded = false;
-    std::optional<wtext> serial = reg_text(found.port_key, SERIAL_NUMBER_VALUE, &recorded);
+    std::optional<wtext> serial = text_if_any(found.port_key, SERIAL_NUMBER_VALUE, &recorded);
     if (recorded) return serial;
     if (!made_up_instance(found.instance)) return wtext(found.instance);
     const wview device = found.device_node_instance;
@@ -61,9 +61,9 @@ void keep_port(std::vector<listed_port>& ports, const scan_ctx& ctx, const found
     if (ctx.described) {
         listed.serial = serial_number(found);
         listed.location = location_of(found);
-        listed.description = shown_text(reg_text(found.port_key, DEVICE_DESC_VALUE));
-        if (!listed.description) listed.description = shown_text(reg_text(found.port_key, FRIENDLY_NAME_VALUE));
-        listed.manufacturer = shown_text(reg_text(found.port_key, MFG_VALUE));
+        listed.description = shown_text(text_if_any(found.port_key, DEVICE_DESC_VALUE));
+        if (!listed.description) listed.description = shown_text(text_if_any(found.port_key, FRIENDLY_NAME_VALUE));
+        listed.manufacturer = shown_text(text_if_any(found.port_key, MFG_VALUE));
         board_names(found, listed);
     }
     ports.push_back(std::move(listed));

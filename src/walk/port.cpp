@@ -14,7 +14,7 @@ std::optional<wtext> port_name(HKEY inst_key) {
     HKEY params = nullptr;
     if (reg_subkey(inst_key, DEVICE_PARAMETERS_KEY, &params) != 0)
         fail(tag::device_parameters);
-    std::optional<wtext> name = reg_string(params, PORT_NAME_VALUE);
+    std::optional<wtext> name = strict_string(params, PORT_NAME_VALUE);
     RegCloseKey(params);
     return name;
 }
@@ -37,7 +37,7 @@ bool port_present(const std::optional<wtext>& name) {
 
 std::optional<wtext> present_port(HKEY key, port_classes classes) {
     // Read once for both classes: most nodes are of neither.
-    const std::optional<wtext> guid = reg_string(key, CLASS_GUID_VALUE);
+    const std::optional<wtext> guid = strict_string(key, CLASS_GUID_VALUE);
     if (!guid || !(ascii_equal_nocase(*guid, PORTS_CLASS_GUID) ||
                    (classes == port_classes::ports_and_modems && ascii_equal_nocase(*guid, MODEM_CLASS_GUID))))
         return std::nullopt;

@@ -1,4 +1,4 @@
-// The port queries and the devices' descriptions on Windows.
+// The port queries on Windows.
 #include "platform/platform.h"
 
 void prepare_port_query() {

@@ -1,4 +1,4 @@
-#include "main/main.h"
+#include "args/args.h"
 
 #include "report/report.h"
 #include "text/text.h"
@@ -16,17 +16,20 @@ void usage(const WCHAR* program) {
     end_process(1);
 }
 
+void set_filters(const WCHAR* const* words, int count, scan_ctx& ctx) {
+    if (count < 2) return;
+    ctx.vid = words[0];
+    ctx.pid = words[1];
+    if (count == 3) ctx.serial = words[2];
+}
+
 void parse_args(int argc, const WCHAR* const* argv, scan_ctx& ctx) {
     if (argc > 4) usage(argv[0]);
     if (argc < 2) return;
     if (is_help_switch(argv[1])) usage(argv[0]);
     // A single argument is accepted and ignored: every port is listed.
     if (argc == 2) return;
-    ctx.vid = argv[1];
-    ctx.pid = argv[2];
-    if (wview(ctx.vid).size() != 4 || wview(ctx.pid).size() != 4) usage(argv[0]);
-    if (argc == 4) {
-        ctx.serial = argv[3];
-        if (wview(ctx.serial).size() > 200) usage(argv[0]);
-    }
+    if (wview(argv[1]).size() != 4 || wview(argv[2]).size() != 4) usage(argv[0]);
+    if (argc == 4 && wview(argv[3]).size() > 200) usage(argv[0]);
+    set_filters(argv + 1, argc - 1, ctx);
 }
