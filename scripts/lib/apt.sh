@@ -33,6 +33,7 @@ apt_update() {
 # time, naming each that cannot be installed with apt's reason. Status 1 when
 # any could not be installed.
 apt_install() {
+    echo "$APT_WHO: installing $*" >&2
     log=$(mktemp)
     if DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "$@" >"$log" 2>&1; then
         rm -f "$log"
