@@ -46,19 +46,14 @@ bool same(const image_key& a, const image_key& b) {
 const char* const key_names[] = {"a", "A", "b", "B", "\xC4\x81", "\xC4\x80", "k", "K"};
 const char* const value_names[] = {"x", "X", "\xC5\x93", "\xC5\x92"};
 
-struct model_value {
-    std::u16string name;  // as first written
-    DWORD type;
-    std::vector<BYTE> data;
-};
-
 struct model_key {
-    std::map<std::u16string, std::pair<std::u16string, model_key>> children;  // by folded name
-    std::vector<model_value> values;
+    std::map<std::u16string, std::pair<std::u16string, model_key>> children;  // by folded name: as first written
+    std::vector<std::pair<std::u16string, image_value>> values;  // as first written; data in `data` below
+    std::vector<std::vector<BYTE>> data;
 };
 
-std::u16string folded(std::u16string_view name) {
-    std::u16string out(name);
+std::u16string folded(std::string_view name) {
+    std::u16string out = from_utf8(name);
     for (char16_t& c : out) c = registry_fold(c);
     return out;
 }
@@ -66,100 +61,73 @@ std::u16string folded(std::u16string_view name) {
 bool matches(const image_key& key, const model_key& model) {
     if (key.children.size() != model.children.size() || key.values.size() != model.values.size()) return false;
     std::size_t i = 0;
-    for (const auto& [fold, child] : model.children) {
-        const image_key& got = key.children[i++];
-        if (got.name != child.first || !matches(got, child.second)) return false;
-    }
-    for (std::size_t v = 0; v < model.values.size(); ++v) {
-        const image_value& got = key.values[v];
-        const model_value& want = model.values[v];
-        if (got.name != want.name || got.type != want.type ||
-            !std::equal(got.data.begin(), got.data.end(), want.data.begin(), want.data.end()))
+    for (const auto& [fold, child] : model.children)
+        if (key.children[i].name != child.first || !matches(key.children[i++], child.second)) return false;
+    for (i = 0; i < model.values.size(); ++i) {
+        const image_value& got = key.values[i];
+        if (got.name != model.values[i].first || got.type != model.values[i].second.type ||
+            !std::equal(got.data.begin(), got.data.end(), model.data[i].begin(), model.data[i].end()))
             return false;
     }
     return true;
 }
 
-// Runs the operations the bytes give on the model while writing them as an
-// export; then reads the export and compares.
+// Runs the operations the bytes give, three bytes each, on the model while
+// writing them as an export; then reads the export and compares.
 void check_model(std::string_view ops) {
     model_key root;
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
     model_key* current = nullptr;
-    std::vector<std::string> lines;  // the operations written so far, for repeats
-    std::size_t done = 0;
-    const auto run = [&](auto&& self, std::string_view op, int depth) -> void {
-        if (++done > 20000 || op.size() < 3) return;
-        const auto a = static_cast<unsigned char>(op[1]), b = static_cast<unsigned char>(op[2]);
-        std::vector<const char*> path;
-        for (int i = 0; i <= a % 3; ++i) path.push_back(key_names[(a >> (2 * i)) % 8]);
-        std::string written = "HKEY_LOCAL_MACHINE";
-        for (const char* name : path) written += std::string("\\") + name;
-        switch (static_cast<unsigned char>(op[0]) % 5) {
-            case 0: {  // a section
-                text += "[" + written + "]\r\n";
-                current = &root;
-                for (const char* name : path) {
-                    const std::u16string wide = from_utf8(name);
-                    current = &current->children.try_emplace(folded(wide), wide, model_key{}).first->second.second;
-                }
-                break;
-            }
-            case 1: {  // a deleted key
-                text += "[-" + written + "]\r\n";
-                current = nullptr;
-                model_key* parent = &root;
-                for (std::size_t i = 0; parent && i + 1 < path.size(); ++i) {
-                    const auto it = parent->children.find(folded(from_utf8(path[i])));
-                    parent = it == parent->children.end() ? nullptr : &it->second.second;
-                }
-                if (parent) parent->children.erase(folded(from_utf8(path.back())));
-                break;
-            }
-            case 2:
-            case 3: {  // a value set, as a string or a dword, or deleted
-                if (!current && text.find('[') == std::string::npos) break;  // no section yet
-                const std::string written_name = value_names[b % 4] + std::to_string(a % 16);
-                const std::u16string name = from_utf8(written_name);
-                const bool remove = b & 4, dword = b & 8;
-                const std::string data = std::to_string(b >> 4);
-                text += "\"" + written_name + "\"=" + (remove ? "-" : dword ? "dword:" + data : "\"" + data + "\"") + "\r\n";
-                if (!current) break;
-                auto it = std::find_if(current->values.begin(), current->values.end(),
-                                       [&](const model_value& v) { return folded(v.name) == folded(name); });
-                if (remove) {
-                    if (it != current->values.end()) current->values.erase(it);
-                    break;
-                }
-                std::vector<BYTE> bytes;
-                if (dword) {
-                    const unsigned n = static_cast<unsigned>(std::stoul(data, nullptr, 16));
-                    bytes = {static_cast<BYTE>(n), static_cast<BYTE>(n >> 8), 0, 0};
-                } else {
-                    for (const char c : data) bytes.insert(bytes.end(), {static_cast<BYTE>(c), 0});
-                    bytes.insert(bytes.end(), {0, 0});
-                }
-                if (it == current->values.end())
-                    current->values.push_back({name, dword ? DWORD{REG_DWORD} : DWORD{REG_SZ}, bytes});
-                else
-                    *it = {it->name, dword ? DWORD{REG_DWORD} : DWORD{REG_SZ}, bytes};
-                break;
-            }
-            case 4: {  // the last (a % 8 + 1) operations again, (b + 1) * 8 times
-                if (depth > 0) break;
-                const std::size_t count = std::min<std::size_t>(a % 8 + 1, lines.size());
-                const std::vector<std::string> last(lines.end() - static_cast<std::ptrdiff_t>(count), lines.end());
-                for (int round = 0; round < (b + 1) * 8; ++round)
-                    for (const std::string& again : last) self(self, again, depth + 1);
-                return;
-            }
+    std::vector<std::string_view> done;  // the operations run, for repeats
+    std::size_t count = 0;
+    const auto run = [&](auto&& self, std::string_view op, bool again) -> void {
+        if (++count > 20000) return;
+        const unsigned kind = static_cast<unsigned char>(op[0]) % 5, a = static_cast<unsigned char>(op[1]),
+                       b = static_cast<unsigned char>(op[2]);
+        if (!again && kind != 4) done.push_back(op);
+        std::string path = "HKEY_LOCAL_MACHINE";
+        model_key *key = &root, *parent = nullptr;
+        for (unsigned i = 0; i <= a % 3; ++i) {
+            const char* name = key_names[(a >> (2 * i)) % 8];
+            path += std::string("\\") + name;
+            parent = key;
+            // Made on the way for a section; for a deleted key, where it is not, nothing is.
+            if (kind == 0) key = &key->children.try_emplace(folded(name), from_utf8(name), model_key{}).first->second.second;
+            else if (key && key->children.count(folded(name))) key = &key->children[folded(name)].second;
+            else key = nullptr;
+            if (!key) break;
         }
-        if (depth == 0) lines.emplace_back(op);
+        if (kind == 0) text += "[" + path + "]\r\n", current = key;
+        if (kind == 1) {
+            text += "[-" + path + "]\r\n", current = nullptr;
+            if (key) parent->children.erase(folded(key_names[(a >> (2 * (a % 3))) % 8]));
+        }
+        if ((kind == 2 || kind == 3) && text.find('[') != std::string::npos) {
+            // A value set as a string or a dword of one hex digit, or deleted.
+            const std::string name = value_names[b % 4] + std::to_string(a % 16);
+            const char digit = "0123456789abcdef"[b >> 4];
+            const bool remove = b & 4, dword = b & 8;
+            text += "\"" + name + "\"=" + (remove ? "-" : dword ? std::string("dword:") + digit : "\"" + std::string(1, digit) + "\"") + "\r\n";
+            if (!current) return;
+            auto& values = current->values;
+            const auto it = std::find_if(values.begin(), values.end(), [&](const auto& v) { return name_equal()(v.first, from_utf8(name)); });
+            const auto place = it - values.begin();
+            if (remove && it != values.end()) values.erase(it), current->data.erase(current->data.begin() + place);
+            if (remove) return;
+            const BYTE first = dword ? static_cast<BYTE>(b >> 4) : static_cast<BYTE>(digit);
+            if (it == values.end()) values.emplace_back(from_utf8(name), image_value{}), current->data.emplace_back();
+            values[place].second.type = dword ? REG_DWORD : REG_SZ;
+            current->data[place] = {first, 0, 0, 0};  // a dword's four bytes, or one UTF-16 unit and the terminator
+        }
+        if (kind == 4 && !again) {  // the last (a % 8 + 1) operations again, (b + 1) * 8 times
+            const std::vector<std::string_view> last(done.end() - std::min<std::ptrdiff_t>(a % 8 + 1, std::ssize(done)), done.end());
+            for (unsigned round = 0; round < (b + 1) * 8; ++round)
+                for (const std::string_view repeat : last) self(self, repeat, true);
+        }
     };
-    for (std::size_t at = 1; at + 3 <= ops.size(); at += 3) run(run, ops.substr(at, 3), 0);
+    for (std::size_t at = 1; at + 3 <= ops.size(); at += 3) run(run, ops.substr(at, 3), false);
     reg_image image;
-    const auto error = read_export(text, image);
-    if (error || !matches(image.hklm, root)) std::abort();
+    if (read_export(text, image) || !matches(image.hklm, root)) std::abort();
 }
 
 }  // namespace
