@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace {
@@ -55,7 +57,7 @@ constexpr value_choice read_values{.value_names = READ_VALUE_NAMES, .every_value
 }
 
 // The next bytes of `fd` into `chunk`: how many, 0 at its end.
-std::size_t read_chunk(int fd, const char* path, std::string& chunk) {
+std::size_t read_chunk(int fd, const char* path, std::span<char> chunk) {
     for (;;) {
         const ssize_t got = ::read(fd, chunk.data(), chunk.size());
         if (got >= 0) return static_cast<std::size_t>(got);
@@ -65,7 +67,7 @@ std::size_t read_chunk(int fd, const char* path, std::string& chunk) {
 
 // A UTF-16 file of odd size ends in the middle of a character, which is
 // told before any other fault: its line ends are counted as it is read.
-[[noreturn]] void refuse_odd_utf16(int fd, const char* path, std::string_view first, std::string& chunk) {
+[[noreturn]] void refuse_odd_utf16(int fd, const char* path, std::string_view first, std::span<char> chunk) {
     std::size_t lines = utf16_lines(first), total = first.size();
     // A line feed is "\n\0" at an even place; `last` is the byte before each piece.
     char last = first.size() % 2 ? first.back() : '\1';
@@ -86,7 +88,10 @@ std::size_t read_chunk(int fd, const char* path, std::string& chunk) {
 void read_into(int fd, const char* path, std::optional<std::uint64_t> size, reg_image& image) {
     if (size && *size > max_export_size) refuse_export(path, ": is larger than 1 GiB");
     if (size) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::string chunk(std::size_t{1} << 20, '\0');
+    // Not filled beforehand: a small export touches only the pages it is read into.
+    constexpr std::size_t chunk_size = std::size_t{1} << 20;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(chunk_size);
+    const std::span<char> chunk(buffer.get(), chunk_size);
     const auto reading = start_export(image, &read_values, size ? export_arrival::file : export_arrival::stream);
     std::uint64_t total = 0;
     for (std::size_t got; (got = read_chunk(fd, path, chunk)) != 0;) {
