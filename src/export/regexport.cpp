@@ -95,13 +95,18 @@ constexpr std::uint32_t indexed_from = 32;
 // Where each value of a key is in its run, by name.
 using value_index = std::unordered_map<wview, std::uint32_t, name_hash, name_equal>;
 
+// Names as they are written, hashed with the run's key (text_hash).
+struct exact_hash {
+    std::size_t operator()(wview text) const { return text_hash(text); }
+};
+
 }  // namespace
 
 struct export_reading {
     reg_image& image;
     key_store keys;  // HKEY_LOCAL_MACHINE first
     key_table children;
-    std::unordered_set<wview> value_names;  // each name once, in the arena
+    std::unordered_set<wview, exact_hash> value_names;  // each name once, in the arena
     string_table strings;
     std::vector<wview> recent_names;        // the name last kept for each place in a key: keys repeat their names
     const value_choice* choice;             // the values kept; null: all
