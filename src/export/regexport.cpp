@@ -73,18 +73,6 @@ std::uint64_t key_hash(std::uint32_t parent, wview name) { return name_hash()(na
 // Value runs are placed in chunks of this many.
 constexpr std::size_t values_per_chunk = 4096;
 
-// String data kept once for all the values that hold it (class GUIDs,
-// services, descriptions repeat from key to key): open addressing, each slot
-// with its text's hash.
-struct kept_string {
-    std::uint64_t hash = 0;
-    std::span<const BYTE> data;  // empty: a free slot
-};
-struct string_table {
-    std::vector<kept_string> slots = std::vector<kept_string>(1024);
-    std::size_t used = 0;
-};
-
 // Strings longer than this are kept as they come: few repeat.
 constexpr std::size_t shared_string_units = 256;
 
@@ -106,8 +94,10 @@ struct export_reading {
     reg_image& image;
     key_store keys;  // HKEY_LOCAL_MACHINE first
     key_table children;
-    std::unordered_set<wview, exact_hash> value_names;  // each name once, in the arena
-    string_table strings;
+    // Value names, and string data no longer than shared_string_units, each
+    // kept once in the arena: keys repeat their value names, and class GUIDs,
+    // services and descriptions repeat from key to key.
+    std::unordered_set<wview, exact_hash> texts;
     std::vector<wview> recent_names;        // the name last kept for each place in a key: keys repeat their names
     const value_choice* choice;             // the values kept; null: all
     std::vector<wview> every_value_path;    // the key whose values are all kept, split
@@ -303,40 +293,18 @@ image_value* value_named(export_reading& st, wview name) {
     return nullptr;
 }
 
-// Whether `data`, a string value's UTF-16LE bytes and terminator, holds `text`.
-bool holds_text(std::span<const BYTE> data, wview text) {
-    if (data.size() != 2 * (text.size() + 1)) return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (data[2 * i] != (text[i] & 0xFF) || data[2 * i + 1] != text[i] >> 8) return false;
-    return true;
+// `text` as kept once in the arena (texts).
+wview kept_once(export_reading& st, wview text) {
+    auto known = st.texts.find(text);
+    if (known == st.texts.end()) known = st.texts.insert(keep_text(st.image, text)).first;
+    return *known;
 }
 
-// The data of a string value holding `text`: the one kept for an earlier
-// value holding the same text, or a new copy.
+// The data of a string value holding `text`: shared with earlier values
+// holding the same text, unless it is long.
 std::span<const BYTE> string_value(export_reading& st, wview text) {
     if (text.size() > shared_string_units) return copy_string_data(st.image, text);
-    string_table& table = st.strings;
-    if (2 * (table.used + 1) > table.slots.size()) {
-        std::vector<kept_string> old(table.slots.size() * 2);
-        old.swap(table.slots);
-        for (const kept_string& kept : old) {
-            if (kept.data.empty()) continue;
-            std::size_t i = kept.hash & (table.slots.size() - 1);
-            while (!table.slots[i].data.empty()) i = (i + 1) & (table.slots.size() - 1);
-            table.slots[i] = kept;
-        }
-    }
-    const std::uint64_t hash = text_hash(text);
-    const std::size_t mask = table.slots.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-        kept_string& slot = table.slots[i];
-        if (slot.data.empty()) {
-            slot = {.hash = hash, .data = copy_string_data(st.image, text)};
-            ++table.used;
-            return slot.data;
-        }
-        if (slot.hash == hash && holds_text(slot.data, text)) return slot.data;
-    }
+    return string_data(st.image, kept_once(st, text));
 }
 
 // Whether the current key keeps a value called `name`: every value when
@@ -358,11 +326,7 @@ void set_value(export_reading& st, wview name, DWORD type, std::span<const BYTE>
         value = &value_slot(st, key);
         const std::size_t place = key.value_count - 1;
         if (place >= st.recent_names.size()) st.recent_names.resize(place + 1);
-        if (st.recent_names[place] != name) {
-            auto known = st.value_names.find(name);
-            if (known == st.value_names.end()) known = st.value_names.insert(keep_text(st.image, name)).first;
-            st.recent_names[place] = *known;
-        }
+        if (st.recent_names[place] != name) st.recent_names[place] = kept_once(st, name);
         value->name = st.recent_names[place];
         if (value_index* index = key.value_count > indexed_from ? index_of(st) : nullptr)
             index->emplace(value->name, key.value_count - 1);
@@ -687,6 +651,13 @@ void parse_line(export_reading& st, wview line) {
 // Whether `bytes`, a UTF-8 line, holds a NUL byte.
 bool holds_nul_byte(std::string_view bytes) { return std::memchr(bytes.data(), 0, bytes.size()) != nullptr; }
 
+// Refuses the line being read, `bytes` of it, which holds a NUL: as text
+// that is not UTF-8 where those bytes are not, as the decoded line would be.
+[[noreturn]] void refuse_nul_line(export_reading& st, std::string_view bytes) {
+    if (!st.utf16 && !st.ansi && !valid_utf8(bytes)) malformed(st, "the text is not valid UTF-8");
+    malformed(st, "the line holds a NUL character");
+}
+
 // Decodes the line `bytes` into `st.text` and reads it. UTF-16LE text on a
 // machine that stores text so, suitably aligned, is read where it lies.
 void read_line(export_reading& st, std::string_view bytes) {
@@ -700,10 +671,8 @@ void read_line(export_reading& st, std::string_view bytes) {
         append_utf16le(st.text, bytes);
         line = st.text;
     } else if (st.header_read && !st.continuing && holds_nul_byte(bytes)) {
-        // Refused as it would be once decoded, without decoding it: such a
-        // line may be all of a huge file.
-        if (!st.ansi && !valid_utf8(bytes)) malformed(st, "the text is not valid UTF-8");
-        malformed(st, "the line holds a NUL character");
+        // Refused without decoding it: such a line may be all of a huge file.
+        refuse_nul_line(st, bytes);
     } else {
         bool valid = true;
         st.text = st.ansi ? from_utf8_or_1252(bytes) : from_utf8(bytes, &valid);
@@ -777,8 +746,7 @@ void check_coming_line(export_reading& st, std::string_view line, std::size_t se
         refuse_header(st);
     }
     ++st.line;
-    if (!st.utf16 && !st.ansi && !valid_utf8(whole_sequences(line))) malformed(st, "the text is not valid UTF-8");
-    malformed(st, "the line holds a NUL character");
+    refuse_nul_line(st, whole_sequences(line));
 }
 
 // Reads every whole line of `bytes`; the last one too when `last`. Returns
