@@ -15,6 +15,8 @@ set(layers
   "look"                          # one look, for every run mode
   "wait watch"                    # the run modes that look more than once
   "run"                           # the run: the options read, the source opened, the mode run
+  "usb"                           # the USB devices and ports a system's reader finds; the shaper into the image
+  "posix"                         # what Linux and macOS share: the standard streams, the entry, the clock
   "linux win32")                  # each system's backend and entry
 set(level 0)
 foreach(layer IN LISTS layers)

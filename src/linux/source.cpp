@@ -149,8 +149,7 @@ source_outcome open_registry_source(const source_needs& needs) {
             if (own_tree) check_sysfs_tree(named);
             // An export's ports are as ready as it says; a tty may wait for udev.
             if (needs.ready_ports) hold_unready_ttys();
-            image = sysfs_image(own_tree ? named : "/sys", needs);
-            image->port_map = find_key(image->hklm, SERIALCOMM_PATH);
+            image = shape_registry(sysfs_devices(own_tree ? named : "/sys", needs), needs);
         } catch (const refused& refusal) {
             outcome.refusal = refusal.why;
         }

@@ -7,10 +7,12 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "usb/usb.h"
 #include "winapi/image.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 // The export file named by PORTSIFT_REGISTRY, or null when the registry
 // comes from sysfs.
@@ -20,8 +22,6 @@ const char* registry_export();
 // reason in `outcome.refusal`, when it cannot be read or is malformed.
 std::unique_ptr<reg_image> export_image(const char* path, source_outcome& outcome);
 
-// The view of the USB devices under `root`, a sysfs tree (sysfs.cpp):
-// SYSTEM\CurrentControlSet\Enum\USB as Windows would record them and
-// HARDWARE\DEVICEMAP\SERIALCOMM for their serial ports, with what `needs`
-// asks besides. A root that cannot be read gives one without the USB key.
-std::unique_ptr<reg_image> sysfs_image(const std::string& root, const source_needs& needs);
+// The USB devices under `root`, a sysfs tree, and their ttys (sysfs.cpp),
+// with what `needs` asks besides; none for a root that cannot be read.
+std::vector<usb_device> sysfs_devices(const std::string& root, const source_needs& needs);

@@ -1,6 +1,6 @@
 #include "linux/udev.h"
 
-#include "linux/clock.h"
+#include "posix/clock.h"
 
 #include <sys/inotify.h>
 #include <time.h>

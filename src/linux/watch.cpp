@@ -1,7 +1,7 @@
 // Waiting for device changes on Linux: the kernel's device events on a
 // NETLINK_KOBJECT_UEVENT socket (multicast group 1, which needs no
 // privileges), and an export's size and times for a registry export.
-#include "linux/clock.h"
+#include "posix/clock.h"
 #include "linux/source.h"
 #include "linux/udev.h"
 #include "platform/platform.h"

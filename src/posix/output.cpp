@@ -1,4 +1,4 @@
-// Standard streams and process end for Linux: UTF-8 whatever the locale.
+// Standard streams and process end on Linux and macOS: UTF-8 whatever the locale.
 #include "platform/platform.h"
 #include "text/text.h"
 

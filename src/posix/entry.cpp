@@ -1,4 +1,4 @@
-// The Linux program's entry: arguments arrive as UTF-8 bytes and are
+// The program's entry on Linux and macOS: arguments arrive as UTF-8 bytes and are
 // decoded to UTF-16 before the run sees them.
 #include "run/run.h"
 #include "report/report.h"
