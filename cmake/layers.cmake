@@ -6,9 +6,9 @@ set(layers
   "sys"                           # the Windows declarations the Linux emulation serves (<windows.h>)
   "platform"                      # the systems' contract: what each system provides
   "text"                          # wide text: case folds, hex digits, UTF-8 and UTF-16
-  "winapi"                        # the Windows calls emulated over a registry image (Linux)
+  "winapi iokit"                  # the Windows calls emulated over a registry image; IOKit's over an IO registry image
   "report"                        # messages, listing lines and failure reports
-  "registry export"               # registry reads, USB names and the schema; the export reader
+  "registry export ioreg"         # registry reads, USB names and the schema; the export and IO registry dump readers
   "walk"                          # the specified walk and its record
   "args json all_ports"           # the specified command line; the document; the view by device
   "options"                       # the option table
@@ -16,8 +16,9 @@ set(layers
   "wait watch"                    # the run modes that look more than once
   "run"                           # the run: the options read, the source opened, the mode run
   "usb"                           # the USB devices and ports a system's reader finds; the shaper into the image
+  "ioservice"                     # the macOS reader: the IO registry's serial ports, through IOKit
   "posix"                         # what Linux and macOS share: the standard streams, the entry, the clock
-  "linux win32")                  # each system's backend and entry
+  "linux win32 macos")                  # each system's backend and entry
 set(level 0)
 foreach(layer IN LISTS layers)
   separate_arguments(folders UNIX_COMMAND "${layer}")

@@ -1,6 +1,8 @@
 #include "linux/source.h"
 
 #include "export/regexport.h"
+#include "ioreg/ioreg.h"
+#include "ioservice/ioservice.h"
 #include "linux/memory.h"
 #include "linux/udev.h"
 #include "registry/schema.h"
@@ -18,6 +20,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -133,10 +136,50 @@ std::unique_ptr<reg_image> export_image(const char* path, source_outcome& outcom
     return image;
 }
 
+const char* ioreg_dump() {
+    const char* path = std::getenv("PORTSIFT_IOREG");
+    return path && *path ? path : nullptr;
+}
+
+const char* recorded_file() { return ioreg_dump() ? ioreg_dump() : registry_export(); }
+
+std::unique_ptr<reg_image> ioreg_image(const char* path, const source_needs& needs, source_outcome& outcome) {
+    const std::string dump = "ioreg dump " + std::string(path);
+    for (const char* other : {"PORTSIFT_REGISTRY", "PORTSIFT_SYSFS"})
+        if (const char* named = std::getenv(other); named && *named) {
+            outcome.refusal = dump + ": " + other + " names a source too: name one";
+            return nullptr;
+        }
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    std::string bytes, why;
+    if (fd < 0) {
+        why = "cannot be read: " + std::string(std::strerror(errno));
+    } else {
+        // Read to its end, or one byte past the most a dump may hold.
+        char chunk[65536];
+        ssize_t got;
+        while (bytes.size() <= max_ioreg_size && ((got = ::read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR)))
+            if (got > 0) bytes.append(chunk, static_cast<std::size_t>(got));
+        if (got < 0) why = "cannot be read: " + std::string(std::strerror(errno));
+        ::close(fd);
+    }
+    std::unique_ptr<io_image> registry = why.empty() ? read_ioreg(bytes, why) : nullptr;
+    if (!registry) {
+        outcome.refusal = dump + ": " + why;
+        return nullptr;
+    }
+    serve_io_image(std::move(registry));
+    auto image = shape_registry(io_registry_devices(needs).devices, needs);
+    serve_io_image(std::make_unique<io_image>());
+    return image;
+}
+
 source_outcome open_registry_source(const source_needs& needs) {
     source_outcome outcome;
     std::unique_ptr<reg_image> image;
-    if (const char* path = registry_export()) {
+    if (const char* path = ioreg_dump()) {
+        image = ioreg_image(path, needs, outcome);
+    } else if (const char* path = registry_export()) {
         image = export_image(path, outcome);
         if (image && !(image->port_map = find_key(image->hklm, SERIALCOMM_PATH)))
             outcome.note = "registry export " + std::string(path) +

@@ -18,6 +18,13 @@
 // comes from sysfs.
 const char* registry_export();
 
+// The recorded Mac's IO registry named by PORTSIFT_IOREG, an `ioreg -a -l`
+// dump, whose USB serial ports are listed as that Mac would list them; or null.
+const char* ioreg_dump();
+
+// The file the registry is read from, a dump or an export; null for sysfs.
+const char* recorded_file();
+
 // The export at `path` read into an image (source.cpp); null, with the
 // reason in `outcome.refusal`, when it cannot be read or is malformed.
 std::unique_ptr<reg_image> export_image(const char* path, source_outcome& outcome);

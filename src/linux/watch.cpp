@@ -111,9 +111,9 @@ bool drain_events() {
 }  // namespace
 
 void watch_changes() {
-    export_path = registry_export();
+    export_path = recorded_file();
     if (export_path) {
-        // An export has no events: it is looked at again at each interval.
+        // A recorded file has no events: it is looked at again at each interval.
         last_export = export_state(export_path);
         return;
     }

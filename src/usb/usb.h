@@ -35,8 +35,8 @@ struct usb_device {
     // the readers for those devices alone.
     std::optional<unsigned> device_class;  // bDeviceClass
     unsigned interfaces = 0;               // bNumInterfaces
-    std::optional<std::string> product, manufacturer;  // as the device gives them, when descriptions are asked
-    std::vector<usb_port> ports;
+    std::optional<std::string> product = {}, manufacturer = {};  // as the device gives them, when descriptions are asked
+    std::vector<usb_port> ports = {};
 };
 
 // The registry view of `devices` (their order does not matter):

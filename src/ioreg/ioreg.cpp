@@ -1,0 +1,157 @@
+#include "ioreg/ioreg.h"
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+namespace {
+
+// Entries nest as deep as the bus: far less than this.
+constexpr std::size_t max_depth = 256;
+
+// How deep the XML's dictionaries and arrays nest, counted before the
+// library reads it, so that no crafted file can take its stack.
+std::size_t nesting(std::string_view xml) {
+    std::size_t depth = 0, deepest = 0;
+    for (std::size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+        const std::string_view tag = xml.substr(at + 1, 7);
+        if (tag.starts_with("dict") || tag.starts_with("array")) {
+            const std::size_t end = xml.find('>', at);
+            if (end == std::string_view::npos || xml[end - 1] != '/') deepest = std::max(deepest, ++depth);
+        } else if ((tag.starts_with("/dict") || tag.starts_with("/array")) && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+struct plist_free_node {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+
+// ioreg's own keys, which are not properties of the entry.
+bool ioreg_key(std::string_view key) {
+    return key == "IORegistryEntryName" || key == "IORegistryEntryLocation" || key == "IORegistryEntryID" ||
+           key == "IOObjectClass" || key == "IOObjectRetainCount" || key == "IORegistryEntryChildren" ||
+           key.starts_with("IOService");
+}
+
+std::string text_of(plist_t node) {
+    std::uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    return text ? std::string(text, length) : std::string();
+}
+
+class dump_reader {
+public:
+    explicit dump_reader(io_image& image) : image_(image) {}
+
+    // Reads the entry `node` and everything below it under `parent`.
+    bool read(plist_t top, std::size_t parent, std::string& why) {
+        std::vector<std::pair<plist_t, std::size_t>> pending{{top, parent}};
+        while (!pending.empty()) {
+            const auto [node, above] = pending.back();
+            pending.pop_back();
+            if (plist_get_node_type(node) != PLIST_DICT) return fail(why, "an entry is not a dictionary");
+            const plist_t class_node = plist_dict_get_item(node, "IOObjectClass");
+            const plist_t id_node = plist_dict_get_item(node, "IORegistryEntryID");
+            if (!class_node || plist_get_node_type(class_node) != PLIST_STRING)
+                return fail(why, "an entry has no IOObjectClass");
+            if (!id_node || plist_get_node_type(id_node) != PLIST_UINT)
+                return fail(why, "an entry has no IORegistryEntryID");
+            std::uint64_t id = 0;
+            plist_get_uint_val(id_node, &id);
+            const auto [known, added] = by_id_.emplace(id, image_.entries.size());
+            const std::size_t index = known->second;
+            if (added) {
+                image_.entries.push_back({.class_name = text_of(class_node), .id = id, .parent = above});
+                image_.entries[above].children.push_back(index);
+                read_properties(node, image_.entries.back());
+            } else if (image_.entries[index].parent != above) {
+                return fail(why, "entry " + std::to_string(id) + " has two parents");
+            }
+            const plist_t children = plist_dict_get_item(node, "IORegistryEntryChildren");
+            if (!children) continue;
+            if (plist_get_node_type(children) != PLIST_ARRAY)
+                return fail(why, "an entry's IORegistryEntryChildren is not an array");
+            // Pushed last first, so that children are read in their order.
+            for (std::uint32_t i = plist_array_get_size(children); i-- > 0;)
+                pending.emplace_back(plist_array_get_item(children, i), index);
+        }
+        return true;
+    }
+
+private:
+    static bool fail(std::string& why, const std::string& what) {
+        why = "is not an ioreg -a dump: " + what;
+        return false;
+    }
+
+    static void read_properties(plist_t node, io_entry& entry) {
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        for (;;) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, iter, &key, &value);
+            if (!key) break;
+            const std::string name(key);
+            std::free(key);
+            if (ioreg_key(name)) continue;
+            const plist_type type = plist_get_node_type(value);
+            if (type == PLIST_STRING) {
+                std::string text = text_of(value);
+                if (name == "IOClassNameOverride") entry.class_override = text;
+                entry.properties.emplace_back(name, std::move(text));
+            } else if (type == PLIST_UINT) {
+                std::uint64_t number = 0;
+                plist_get_uint_val(value, &number);
+                entry.properties.emplace_back(name, static_cast<std::int64_t>(number));
+            } else {
+                entry.properties.emplace_back(name, io_other{});
+            }
+        }
+        std::free(iter);
+    }
+
+    io_image& image_;
+    std::map<std::uint64_t, std::size_t> by_id_;
+};
+
+}  // namespace
+
+std::unique_ptr<io_image> read_ioreg(std::string_view bytes, std::string& why) {
+    if (bytes.size() > max_ioreg_size) {
+        why = "is larger than 64 MiB";
+        return nullptr;
+    }
+    if (bytes.size() >= 8 && bytes.substr(0, 6) == "bplist") {
+        why = "is a binary property list: record it as XML, with ioreg -a -l";
+        return nullptr;
+    }
+    if (nesting(bytes) > max_depth) {
+        why = "nests deeper than " + std::to_string(max_depth) + " levels";
+        return nullptr;
+    }
+    plist_t parsed = nullptr;
+    plist_from_xml(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);
+    const std::unique_ptr<void, plist_free_node> root(parsed);
+    if (!root) {
+        why = "is not an XML property list";
+        return nullptr;
+    }
+    // The recorded entries hang below one of ours, the image's root.
+    auto image = std::make_unique<io_image>();
+    image->entries.push_back({.class_name = "IORegistryEntry"});
+    dump_reader reader(*image);
+    if (plist_get_node_type(root.get()) == PLIST_ARRAY) {
+        const std::uint32_t count = plist_array_get_size(root.get());
+        for (std::uint32_t i = 0; i < count; ++i)
+            if (!reader.read(plist_array_get_item(root.get(), i), 0, why)) return nullptr;
+    } else if (!reader.read(root.get(), 0, why)) {
+        return nullptr;
+    }
+    return image;
+}
