@@ -8,23 +8,31 @@
 
 namespace {
 
-// Entries nest as deep as the bus: far less than this.
+// Entries nest as deep as the bus, and hold some dozens of properties (the
+// root's class counts some thousands): far less than these.
 constexpr std::size_t max_depth = 256;
+constexpr std::size_t max_keys = 8192;
 
-// How deep the XML's dictionaries and arrays nest, counted before the
-// library reads it, so that no crafted file can take its stack.
-std::size_t nesting(std::string_view xml) {
-    std::size_t depth = 0, deepest = 0;
+// Why the XML cannot be handed to the library: nesting deeper than
+// max_depth (its stack) or a dictionary of more than max_keys keys (it
+// compares each key with those before). Empty when it can.
+std::string too_large(std::string_view xml) {
+    std::vector<std::size_t> keys;  // of each dictionary or array open, the innermost last
     for (std::size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
         const std::string_view tag = xml.substr(at + 1, 7);
-        if (tag.starts_with("dict") || tag.starts_with("array")) {
+        const bool dict = tag.starts_with("dict");
+        if (dict || tag.starts_with("array")) {
             const std::size_t end = xml.find('>', at);
-            if (end == std::string_view::npos || xml[end - 1] != '/') deepest = std::max(deepest, ++depth);
-        } else if ((tag.starts_with("/dict") || tag.starts_with("/array")) && depth > 0) {
-            --depth;
+            if (end != std::string_view::npos && xml[end - 1] == '/') continue;
+            if (keys.size() == max_depth) return "nests deeper than " + std::to_string(max_depth) + " levels";
+            keys.push_back(dict ? 0 : max_keys + 1);  // an array's items are not counted
+        } else if (tag.starts_with("key") && !keys.empty() && keys.back() <= max_keys && ++keys.back() > max_keys) {
+            return "has a dictionary of more than " + std::to_string(max_keys) + " keys";
+        } else if ((tag.starts_with("/dict") || tag.starts_with("/array")) && !keys.empty()) {
+            keys.pop_back();
         }
     }
-    return deepest;
+    return {};
 }
 
 struct plist_free_node {
@@ -131,10 +139,7 @@ std::unique_ptr<io_image> read_ioreg(std::string_view bytes, std::string& why) {
         why = "is a binary property list: record it as XML, with ioreg -a -l";
         return nullptr;
     }
-    if (nesting(bytes) > max_depth) {
-        why = "nests deeper than " + std::to_string(max_depth) + " levels";
-        return nullptr;
-    }
+    if (why = too_large(bytes); !why.empty()) return nullptr;
     plist_t parsed = nullptr;
     plist_from_xml(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);
     const std::unique_ptr<void, plist_free_node> root(parsed);

@@ -20,6 +20,7 @@ import tempfile
 import time
 from datetime import datetime, timezone
 
+import ioreg_trees
 import sysfs_trees
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
@@ -216,7 +217,17 @@ def later(row, apply):
 def run_native(row, exe, workdir):
     env = dict(os.environ, LANG="C", LC_ALL="C")
     piped = None  # the export's bytes, when it comes down a pipe
-    if "sysfs" in row:
+    if "ioreg" in row:
+        # A Mac's recorded IO registry; with "registry", an export named too.
+        registry = os.path.join(workdir, "ioreg.xml")
+        if row["ioreg"] != "missing":
+            ioreg_trees.build(row["ioreg"], registry)
+        for name in ("PORTSIFT_REGISTRY", "PORTSIFT_SYSFS"):
+            env.pop(name, None)
+        if "registry" in row:
+            env["PORTSIFT_REGISTRY"] = write_export(row, workdir, "utf8")
+        env["PORTSIFT_IOREG"] = registry
+    elif "sysfs" in row:
         # The registry is built from a sysfs tree; "missing" names none.
         registry = os.path.join(workdir, "sys")
         if row["sysfs"] != "missing":
@@ -262,6 +273,9 @@ def run_native(row, exe, workdir):
         if "udev" in change:
             open(os.path.join(udev, ".tmp"), "w").close()
             os.rename(os.path.join(udev, ".tmp"), os.path.join(udev, change["udev"]))
+        elif "ioreg" in change:
+            ioreg_trees.build(change["ioreg"], registry + ".new")
+            os.rename(registry + ".new", registry)
         elif "sysfs" in change:
             sysfs_trees.TREES[change["sysfs"]](registry)
             if change.get("event") and os.access(KERNEL_EVENT, os.W_OK):
