@@ -179,7 +179,7 @@ usb_device read_device(io_object_t client, io_object_t device, const source_need
 
 }  // namespace
 
-io_registry_ports io_registry_devices(const source_needs& needs) {
+io_registry_ports io_registry_devices(const source_needs& needs, const std::unordered_set<std::uint64_t>& gone) {
     io_registry_ports found;
     io_iterator_t clients = IO_OBJECT_NULL;
     if (IOServiceGetMatchingServices(kIOMainPortDefault, IOServiceMatching("IOSerialBSDClient"), &clients) !=
@@ -189,6 +189,9 @@ io_registry_ports io_registry_devices(const source_needs& needs) {
     // Each device's record by its registry ID.
     std::map<std::uint64_t, std::size_t> known;
     while (const io_held client{IOIteratorNext(clients)}) {
+        std::uint64_t client_id = 0;
+        if (IORegistryEntryGetRegistryEntryID(client.get(), &client_id) == kIOReturnSuccess && gone.count(client_id))
+            continue;
         const usb_ancestors above = climb(client.get());
         if (!above.device) continue;  // not on USB: Bluetooth, a modem, the debug console
         const auto path = text_property(client.get(), "IOCalloutDevice", reach::entry);

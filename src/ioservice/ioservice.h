@@ -6,6 +6,8 @@
 #include "platform/platform.h"
 #include "usb/usb.h"
 
+#include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 struct io_registry_ports {
@@ -18,5 +20,6 @@ struct io_registry_ports {
 // Every IOSerialBSDClient below a USB device, by its callout device (the
 // cu. node, which opens without waiting for carrier detect), with its
 // device's IDs, serial number and place from the nearest entry above it
-// that carries them, and what `needs` asks besides.
-io_registry_ports io_registry_devices(const source_needs& needs);
+// that carries them, and what `needs` asks besides. Clients whose registry
+// IDs are in `gone` were terminated, and are left out while they linger.
+io_registry_ports io_registry_devices(const source_needs& needs, const std::unordered_set<std::uint64_t>& gone = {});

@@ -116,7 +116,7 @@ const char* registry_export() {
 }
 
 std::unique_ptr<reg_image> export_image(const char* path, source_outcome& outcome) {
-    auto image = std::make_unique<reg_image>(image_memory());
+    auto image = std::make_unique<reg_image>(huge_page_memory());
     try {
         const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
         if (fd < 0) refuse_export(path, ": cannot be read: " + std::string(std::strerror(errno)));

@@ -2,6 +2,7 @@
 // NETLINK_KOBJECT_UEVENT socket (multicast group 1, which needs no
 // privileges), and an export's size and times for a registry export.
 #include "posix/clock.h"
+#include "posix/ends.h"
 #include "linux/source.h"
 #include "linux/udev.h"
 #include "platform/platform.h"
@@ -25,26 +26,14 @@ namespace {
 int uevents = -1;
 const char* export_path = nullptr;
 
-// A watch's end requests: the signals are blocked but while waiting, so
-// that one that comes during a look is taken at the next wait.
-volatile std::sig_atomic_t ending = 0;
-bool catching = false;
-sigset_t waiting_mask;
-
-void note_end(int) { ending = 1; }
-
-// While watching, standard output when it is a pipe or a socket: its
-// reader going away shows as an error on it, with nothing written.
-int reader = -1;
-
 // Sleeps up to `milliseconds` for the socket's events (a negative socket:
 // for nothing) or udev's records; an end request cuts it short, and the
 // reader going away ends the process. Returns what poll does for the
 // socket alone; `recorded` tells whether udev wrote a record.
 int wait_on(int socket, long long milliseconds, bool* recorded = nullptr) {
     const timespec timeout{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
-    pollfd watched[3] = {{socket, POLLIN, 0}, {reader, 0, 0}, {udev_records(), POLLIN, 0}};
-    const int ready = ::ppoll(watched, 3, &timeout, catching ? &waiting_mask : nullptr);
+    pollfd watched[3] = {{socket, POLLIN, 0}, {watched_reader(), 0, 0}, {udev_records(), POLLIN, 0}};
+    const int ready = ::ppoll(watched, 3, &timeout, waiting_mask());
     if (ready > 0 && watched[1].revents) exit_reader_gone();
     if (recorded) *recorded = ready > 0 && watched[2].revents;
     return ready > 0 ? (watched[0].revents ? 1 : 0) : ready;
@@ -132,7 +121,7 @@ void watch_changes() {
 bool wait_for_change(unsigned milliseconds) {
     const long long until = now_ms() + milliseconds;
     if (export_path) {
-        for (long long left; !ending && (left = until - now_ms()) > 0;) wait_on(-1, left);
+        for (long long left; !end_requested() && (left = until - now_ms()) > 0;) wait_on(-1, left);
         file_state now = export_state(export_path);
         if (same_file(now, last_export)) return false;
         // A writer may be half way through: read it once it has stood
@@ -149,7 +138,7 @@ bool wait_for_change(unsigned milliseconds) {
     // A tty held back for udev is handed over by its time at the latest.
     const long long hand_over = udev_hand_over_in();
     const long long until_ready = hand_over < 0 ? until : std::min(until, now_ms() + hand_over);
-    for (long long left; !ending && (left = until_ready - now_ms()) > 0;) {
+    for (long long left; !end_requested() && (left = until_ready - now_ms()) > 0;) {
         // A negative descriptor is ignored: then this only sleeps.
         bool recorded = false;
         const int ready = wait_on(uevents, left, &recorded);
@@ -162,33 +151,4 @@ bool wait_for_change(unsigned milliseconds) {
         }
     }
     return true;
-}
-
-void catch_end_requests() {
-    struct sigaction action {};
-    action.sa_handler = note_end;
-    sigemptyset(&action.sa_mask);
-    sigset_t ends;
-    sigemptyset(&ends);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        ::sigaction(signal, &action, nullptr);
-        sigaddset(&ends, signal);
-    }
-    // A reader that goes away makes the write fail: the watch then ends.
-    std::signal(SIGPIPE, SIG_IGN);
-    ::sigprocmask(SIG_BLOCK, &ends, &waiting_mask);
-    struct stat output {};
-    if (::fstat(1, &output) == 0 && (S_ISFIFO(output.st_mode) || S_ISSOCK(output.st_mode))) reader = 1;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&waiting_mask, signal);
-    catching = true;
-}
-
-bool end_requested() { return ending; }
-
-void exit_reader_gone() {
-    if (catching) std::exit(0);
-    // SIGPIPE was ignored by whoever started us; it ends us as it would have.
-    std::signal(SIGPIPE, SIG_DFL);
-    std::raise(SIGPIPE);
-    std::_Exit(0);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
+#include <new>
 #include <string>
 
 wtext property_path(const DEVPROPKEY& key) {
@@ -67,4 +69,32 @@ std::span<const BYTE> string_data(reg_image& image, wview text) {
     if constexpr (std::endian::native == std::endian::little)
         return {reinterpret_cast<const BYTE*>(text.data()), (text.size() + 1) * 2};
     return copy_string_data(image, text);
+}
+
+namespace {
+
+void* heap_take(std::size_t bytes, std::size_t alignment) { return ::operator new(bytes, std::align_val_t(alignment)); }
+void heap_give_back(void* run, std::size_t, std::size_t alignment) { ::operator delete(run, std::align_val_t(alignment)); }
+
+}  // namespace
+
+const image_memory heap_memory{.take = heap_take, .give_back = heap_give_back};
+
+image_arena::~image_arena() {
+    for (const run& taken : runs_) memory_.give_back(taken.start, taken.bytes, alignof(std::max_align_t));
+}
+
+void* image_arena::allocate(std::size_t bytes, std::size_t alignment) {
+    std::uintptr_t at = (next_ + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+    if (next_ == 0 || at + bytes > end_ || at < next_) {
+        const std::size_t size = std::max(next_run_, bytes + alignment);
+        void* start = memory_.take(size, alignof(std::max_align_t));
+        runs_.push_back({start, size});
+        next_run_ = size * 2;
+        next_ = reinterpret_cast<std::uintptr_t>(start);
+        end_ = next_ + size;
+        at = (next_ + alignment - 1) & ~(std::uintptr_t{alignment} - 1);
+    }
+    next_ = at + bytes;
+    return reinterpret_cast<void*>(at);
 }

@@ -10,10 +10,11 @@
 
 #include <algorithm>
 #include <memory>
-#include <memory_resource>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 // Windows' longest key name and value name, in UTF-16 units, and its
 // deepest key path below a root.
@@ -29,16 +30,51 @@ struct image_value {
 };
 
 struct image_key {
+    image_key() = default;
+    // Copying is defaulted below, where the type is complete: libc++ checks
+    // a span of it as a range when the copy is declared.
+    image_key(const image_key&);
+    image_key& operator=(const image_key&);
     wview name;
     std::span<const image_key> children;  // sorted as name_less orders names
     std::span<const image_value> values;  // keys hold few
 };
+inline image_key::image_key(const image_key&) = default;
+inline image_key& image_key::operator=(const image_key&) = default;
+
+// Where an arena's runs come from, and go back to.
+struct image_memory {
+    void* (*take)(std::size_t bytes, std::size_t alignment);
+    void (*give_back)(void* run, std::size_t bytes, std::size_t alignment);
+};
+
+// The heap's operator new and delete.
+extern const image_memory heap_memory;
+
+// Hands out pieces of runs of memory that double in size, from 64 KiB;
+// they are all given back at once, when it goes.
+class image_arena {
+public:
+    explicit image_arena(const image_memory& memory) : memory_(memory) {}
+    image_arena(const image_arena&) = delete;
+    image_arena& operator=(const image_arena&) = delete;
+    ~image_arena();
+    void* allocate(std::size_t bytes, std::size_t alignment);
+
+private:
+    struct run {
+        void* start;
+        std::size_t bytes;
+    };
+    const image_memory& memory_;
+    std::vector<run> runs_;
+    std::uintptr_t next_ = 0, end_ = 0;
+    std::size_t next_run_ = 64 * 1024;
+};
 
 struct reg_image {
-    // An image's arena takes memory from `upstream` in runs that double.
-    explicit reg_image(std::pmr::memory_resource* upstream = std::pmr::get_default_resource())
-        : arena(64 * 1024, upstream) {}
-    std::pmr::monotonic_buffer_resource arena;
+    explicit reg_image(const image_memory& memory = heap_memory) : arena(memory) {}
+    image_arena arena;
     image_key hklm;
     // The key whose string values name the ports that exist now, as
     // GetDefaultCommConfigW finds them; null when there is none.
@@ -71,7 +107,7 @@ std::optional<image_value> find_value(const image_key& key, wview name);
 // `count` default-made objects in `image`'s arena.
 template <typename T>
 std::span<T> image_array(reg_image& image, std::size_t count) {
-    T* items = std::pmr::polymorphic_allocator<T>(&image.arena).allocate(count);
+    T* items = static_cast<T*>(image.arena.allocate(sizeof(T) * count, alignof(T)));
     for (std::size_t i = 0; i < count; ++i) new (items + i) T{};
     return {items, count};
 }

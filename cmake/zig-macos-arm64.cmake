@@ -1,0 +1,3 @@
+# The macOS program for Apple silicon, cross-compiled.
+set(MACOS_PROCESSOR aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/zig-macos.cmake)
