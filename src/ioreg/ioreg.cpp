@@ -1,9 +1,11 @@
 #include "ioreg/ioreg.h"
 
+#include <dlfcn.h>
 #include <plist/plist.h>
 
 #include <cstdlib>
 #include <map>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -35,8 +37,53 @@ std::string too_large(std::string_view xml) {
     return {};
 }
 
+// libplist's calls, loaded when the first dump is read: a run that reads
+// none does not load the library, and starts as fast as before.
+struct plist_calls {
+    decltype(&::plist_from_xml) from_xml = nullptr;
+    decltype(&::plist_free) free = nullptr;
+    decltype(&::plist_get_node_type) node_type = nullptr;
+    decltype(&::plist_dict_get_item) dict_item = nullptr;
+    decltype(&::plist_dict_new_iter) dict_iter = nullptr;
+    decltype(&::plist_dict_next_item) dict_next = nullptr;
+    decltype(&::plist_array_get_size) array_size = nullptr;
+    decltype(&::plist_array_get_item) array_item = nullptr;
+    decltype(&::plist_get_string_ptr) string_ptr = nullptr;
+    decltype(&::plist_get_uint_val) uint_val = nullptr;
+};
+
+const plist_calls* plist_library(std::string& why) {
+    static plist_calls calls;
+    static std::string failure;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        void* library = ::dlopen("libplist-2.0.so.3", RTLD_NOW | RTLD_LOCAL);
+        if (!library) library = ::dlopen("libplist.so.3", RTLD_NOW | RTLD_LOCAL);
+        const auto resolve = [&](auto& call, const char* name) {
+            if (library && !(call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(::dlsym(library, name))))
+                failure = std::string("libplist has no ") + name;
+        };
+        if (!library) failure = std::string("cannot be read without libplist (Debian's libplist3): ") + ::dlerror();
+        resolve(calls.from_xml, "plist_from_xml");
+        resolve(calls.free, "plist_free");
+        resolve(calls.node_type, "plist_get_node_type");
+        resolve(calls.dict_item, "plist_dict_get_item");
+        resolve(calls.dict_iter, "plist_dict_new_iter");
+        resolve(calls.dict_next, "plist_dict_next_item");
+        resolve(calls.array_size, "plist_array_get_size");
+        resolve(calls.array_item, "plist_array_get_item");
+        resolve(calls.string_ptr, "plist_get_string_ptr");
+        resolve(calls.uint_val, "plist_get_uint_val");
+    }
+    why = failure;
+    return failure.empty() ? &calls : nullptr;
+}
+
+const plist_calls* plist = nullptr;  // once a dump is read
+
 struct plist_free_node {
-    void operator()(plist_t node) const { plist_free(node); }
+    void operator()(plist_t node) const { plist->free(node); }
 };
 
 // ioreg's own keys, which are not properties of the entry.
@@ -48,7 +95,7 @@ bool ioreg_key(std::string_view key) {
 
 std::string text_of(plist_t node) {
     std::uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
+    const char* text = plist->string_ptr(node, &length);
     return text ? std::string(text, length) : std::string();
 }
 
@@ -62,15 +109,15 @@ public:
         while (!pending.empty()) {
             const auto [node, above] = pending.back();
             pending.pop_back();
-            if (plist_get_node_type(node) != PLIST_DICT) return fail(why, "an entry is not a dictionary");
-            const plist_t class_node = plist_dict_get_item(node, "IOObjectClass");
-            const plist_t id_node = plist_dict_get_item(node, "IORegistryEntryID");
-            if (!class_node || plist_get_node_type(class_node) != PLIST_STRING)
+            if (plist->node_type(node) != PLIST_DICT) return fail(why, "an entry is not a dictionary");
+            const plist_t class_node = plist->dict_item(node, "IOObjectClass");
+            const plist_t id_node = plist->dict_item(node, "IORegistryEntryID");
+            if (!class_node || plist->node_type(class_node) != PLIST_STRING)
                 return fail(why, "an entry has no IOObjectClass");
-            if (!id_node || plist_get_node_type(id_node) != PLIST_UINT)
+            if (!id_node || plist->node_type(id_node) != PLIST_UINT)
                 return fail(why, "an entry has no IORegistryEntryID");
             std::uint64_t id = 0;
-            plist_get_uint_val(id_node, &id);
+            plist->uint_val(id_node, &id);
             const auto [known, added] = by_id_.emplace(id, image_.entries.size());
             const std::size_t index = known->second;
             if (added) {
@@ -80,13 +127,13 @@ public:
             } else if (image_.entries[index].parent != above) {
                 return fail(why, "entry " + std::to_string(id) + " has two parents");
             }
-            const plist_t children = plist_dict_get_item(node, "IORegistryEntryChildren");
+            const plist_t children = plist->dict_item(node, "IORegistryEntryChildren");
             if (!children) continue;
-            if (plist_get_node_type(children) != PLIST_ARRAY)
+            if (plist->node_type(children) != PLIST_ARRAY)
                 return fail(why, "an entry's IORegistryEntryChildren is not an array");
             // Pushed last first, so that children are read in their order.
-            for (std::uint32_t i = plist_array_get_size(children); i-- > 0;)
-                pending.emplace_back(plist_array_get_item(children, i), index);
+            for (std::uint32_t i = plist->array_size(children); i-- > 0;)
+                pending.emplace_back(plist->array_item(children, i), index);
         }
         return true;
     }
@@ -99,23 +146,23 @@ private:
 
     static void read_properties(plist_t node, io_entry& entry) {
         plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
+        plist->dict_iter(node, &iter);
         for (;;) {
             char* key = nullptr;
             plist_t value = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
+            plist->dict_next(node, iter, &key, &value);
             if (!key) break;
             const std::string name(key);
             std::free(key);
             if (ioreg_key(name)) continue;
-            const plist_type type = plist_get_node_type(value);
+            const plist_type type = plist->node_type(value);
             if (type == PLIST_STRING) {
                 std::string text = text_of(value);
                 if (name == "IOClassNameOverride") entry.class_override = text;
                 entry.properties.emplace_back(name, std::move(text));
             } else if (type == PLIST_UINT) {
                 std::uint64_t number = 0;
-                plist_get_uint_val(value, &number);
+                plist->uint_val(value, &number);
                 entry.properties.emplace_back(name, static_cast<std::int64_t>(number));
             } else {
                 entry.properties.emplace_back(name, io_other{});
@@ -140,8 +187,9 @@ std::unique_ptr<io_image> read_ioreg(std::string_view bytes, std::string& why) {
         return nullptr;
     }
     if (why = too_large(bytes); !why.empty()) return nullptr;
+    if (!(plist = plist_library(why))) return nullptr;
     plist_t parsed = nullptr;
-    plist_from_xml(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);
+    plist->from_xml(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);
     const std::unique_ptr<void, plist_free_node> root(parsed);
     if (!root) {
         why = "is not an XML property list";
@@ -151,10 +199,10 @@ std::unique_ptr<io_image> read_ioreg(std::string_view bytes, std::string& why) {
     auto image = std::make_unique<io_image>();
     image->entries.push_back({.class_name = "IORegistryEntry"});
     dump_reader reader(*image);
-    if (plist_get_node_type(root.get()) == PLIST_ARRAY) {
-        const std::uint32_t count = plist_array_get_size(root.get());
+    if (plist->node_type(root.get()) == PLIST_ARRAY) {
+        const std::uint32_t count = plist->array_size(root.get());
         for (std::uint32_t i = 0; i < count; ++i)
-            if (!reader.read(plist_array_get_item(root.get(), i), 0, why)) return nullptr;
+            if (!reader.read(plist->array_item(root.get(), i), 0, why)) return nullptr;
     } else if (!reader.read(root.get(), 0, why)) {
         return nullptr;
     }
