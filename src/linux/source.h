@@ -1,9 +1,9 @@
 // The registry's sources on Linux, behind open_registry_source (the
 // systems' contract): each reads the devices' record into a registry image
-// for the emulated calls to serve. A registry export, named by
-// PORTSIFT_REGISTRY, serves tests and offline inspection; otherwise the
-// view of the USB devices the kernel lists under the sysfs root
-// (PORTSIFT_SYSFS, or /sys).
+// for the emulated calls to serve. A Mac's recorded IO registry
+// (PORTSIFT_IOREG) or a registry export (PORTSIFT_REGISTRY) serves tests
+// and offline inspection; otherwise the USB devices the kernel lists under
+// the sysfs root (PORTSIFT_SYSFS, or /sys), shaped as Windows records them.
 #pragma once
 
 #include "platform/platform.h"

@@ -9,15 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <span>
 #include <unordered_map>
 #include <utility>

@@ -1,11 +1,12 @@
 // What portsift needs from the system it runs on. The registry, port and
 // error-text calls are the Windows ones, from <windows.h>: the system's own
-// on Windows; on Linux the emulation in src/winapi, which serves the image
-// a registry source makes (src/linux). Beside them, each system provides
-// the calls below, in files of the same names in src/win32 and src/linux:
-// output.cpp (the standard streams and the process's end), source.cpp (the
+// on Windows; on Linux and macOS the emulation in src/winapi, which serves
+// the image a registry source makes (src/linux, src/macos). Beside them,
+// each system provides the calls below: output.cpp (the standard streams
+// and the process's end; src/posix for Linux and macOS), source.cpp (the
 // registry's source), ports.cpp (the port queries) and watch.cpp (changes,
-// and a watch's end).
+// and a watch's end; src/posix/ends.cpp the end requests on both) in
+// src/win32, src/linux and src/macos.
 #pragma once
 
 #include <windows.h>
@@ -53,10 +54,12 @@ struct source_outcome {
 // Opens the registry's source afresh for one look, with what the run
 // needs: the registry calls then read it until the next open. On Windows
 // the registry is the system's own, always open and carrying all of it.
-// On Linux the source is the export named by PORTSIFT_REGISTRY, or else
-// the USB devices under the sysfs root (PORTSIFT_SYSFS, or /sys), read
-// now; with ready_ports, the ttys udev has not set up yet are held back
-// from the first open on (see wait_for_change).
+// On Linux the source is the recorded Mac's IO registry named by
+// PORTSIFT_IOREG, the export named by PORTSIFT_REGISTRY, or else the USB
+// devices under the sysfs root (PORTSIFT_SYSFS, or /sys), read now; with
+// ready_ports, the ttys udev has not set up yet are held back from the
+// first open on (see wait_for_change). On macOS it is the IO registry,
+// read now: a port is there once its driver has named it.
 source_outcome open_registry_source(const source_needs& needs);
 
 // --- ports.cpp ---
@@ -88,15 +91,16 @@ bool wait_for_change(unsigned milliseconds);
 // its record; Windows names a port only once it is set up.
 
 // Watching until told to stop (--watch): from this call on, SIGINT, SIGTERM
-// and SIGHUP on Linux, and Ctrl-C, Ctrl-Break and the console closing on
+// and SIGHUP on Linux and macOS, and Ctrl-C, Ctrl-Break and the console closing on
 // Windows, no longer end the process but make end_requested true, and
-// wait_for_change returns as soon as one comes; a reader of standard output
+// wait_for_change returns as soon as one comes (on macOS within a tenth of
+// a second); a reader of standard output
 // that goes away makes a write fail rather than end the process. The
 // process then ends itself, with what it wrote flushed.
 void catch_end_requests();
 bool end_requested();
 
 // Ends the process as programs end whose reader has gone away: quietly, with
-// status 0, on Windows and in a watch (catch_end_requests); on Linux
-// otherwise by SIGPIPE, as a write to the closed pipe does.
+// status 0, on Windows and in a watch (catch_end_requests); on Linux and
+// macOS otherwise by SIGPIPE, as a write to the closed pipe does.
 [[noreturn]] void exit_reader_gone();
