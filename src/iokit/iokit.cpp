@@ -213,17 +213,4 @@ CFTypeRef IORegistryEntryCreateCFProperty(io_registry_entry_t entry, CFStringRef
     return value ? property_object(*value) : nullptr;
 }
 
-CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t entry, const io_name_t plane, CFStringRef key,
-                                          CFAllocatorRef, IOOptionBits options) {
-    const io_entry* found = entry_of(entry);
-    if (!found || !key || !service_plane(plane)) return nullptr;
-    const bool climb = (options & kIORegistryIterateParents) && (options & kIORegistryIterateRecursively);
-    for (;;) {
-        if (const io_value* value = property_of(*found, cf(key)->text)) return property_object(*value);
-        const io_entry* parent = &served->entries[found->parent];
-        if (!climb || parent == found) return nullptr;
-        found = parent;
-    }
-}
-
 }  // extern "C"

@@ -38,21 +38,27 @@ struct cf_release {
 };
 using cf_held = std::unique_ptr<const void, cf_release>;
 
-// Where a property is looked for: the entry alone, or the nearest of it and
-// its ancestors that has it (device data is copied down the tree).
-enum class reach { entry, above };
-
-cf_held property(io_object_t entry, const char* name, reach where) {
+// A property of `entry`, or where it has none and `above` is given, of the
+// nearest entry above it up to `above` (macOS copies a device's data down
+// to its interfaces and to DriverKit drivers); never of what lies above
+// `above`, such as the hub a device hangs on.
+cf_held property(io_object_t entry, const char* name, io_object_t above = IO_OBJECT_NULL) {
     const cf_held key(CFStringCreateWithCString(kCFAllocatorDefault, name, kCFStringEncodingUTF8));
     if (!key) return nullptr;
-    const auto key_string = static_cast<CFStringRef>(key.get());
-    if (where == reach::entry) return cf_held(IORegistryEntryCreateCFProperty(entry, key_string, kCFAllocatorDefault, 0));
-    return cf_held(IORegistryEntrySearchCFProperty(entry, kIOServicePlane, key_string, kCFAllocatorDefault,
-                                                   kIORegistryIterateRecursively | kIORegistryIterateParents));
+    io_held step;  // holds `at` while it is climbed from
+    for (io_object_t at = entry;;) {
+        if (cf_held value{IORegistryEntryCreateCFProperty(at, static_cast<CFStringRef>(key.get()), kCFAllocatorDefault, 0)})
+            return value;
+        io_registry_entry_t parent = IO_OBJECT_NULL;
+        if (!above || at == above || IORegistryEntryGetParentEntry(at, kIOServicePlane, &parent) != kIOReturnSuccess)
+            return nullptr;
+        step = io_held(parent);
+        at = parent;
+    }
 }
 
-std::optional<std::string> text_property(io_object_t entry, const char* name, reach where = reach::above) {
-    const cf_held value = property(entry, name, where);
+std::optional<std::string> text_property(io_object_t entry, const char* name, io_object_t above = IO_OBJECT_NULL) {
+    const cf_held value = property(entry, name, above);
     if (!value || CFGetTypeID(value.get()) != CFStringGetTypeID()) return std::nullopt;
     const auto string = static_cast<CFStringRef>(value.get());
     const CFIndex size = CFStringGetMaximumSizeForEncoding(CFStringGetLength(string), kCFStringEncodingUTF8) + 1;
@@ -63,14 +69,15 @@ std::optional<std::string> text_property(io_object_t entry, const char* name, re
 }
 
 // The first of two names a property goes by.
-std::optional<std::string> text_property(io_object_t entry, const char* name, const char* other) {
-    auto text = text_property(entry, name);
-    return text ? text : text_property(entry, other);
+std::optional<std::string> text_property(io_object_t entry, const char* name, const char* other,
+                                         io_object_t above = IO_OBJECT_NULL) {
+    auto text = text_property(entry, name, above);
+    return text ? text : text_property(entry, other, above);
 }
 
 // A number at its full width: locationID and registry IDs need more than 16 bits.
-std::optional<std::int64_t> number_property(io_object_t entry, const char* name) {
-    const cf_held value = property(entry, name, reach::above);
+std::optional<std::int64_t> number_property(io_object_t entry, const char* name, io_object_t above = IO_OBJECT_NULL) {
+    const cf_held value = property(entry, name, above);
     std::int64_t number = 0;
     if (!value || CFGetTypeID(value.get()) != CFNumberGetTypeID() ||
         !CFNumberGetValue(static_cast<CFNumberRef>(value.get()), kCFNumberSInt64Type, &number))
@@ -78,8 +85,9 @@ std::optional<std::int64_t> number_property(io_object_t entry, const char* name)
     return number;
 }
 
-std::optional<unsigned> small_number(io_object_t entry, const char* name, std::int64_t max) {
-    const auto number = number_property(entry, name);
+std::optional<unsigned> small_number(io_object_t entry, const char* name, std::int64_t max,
+                                     io_object_t above = IO_OBJECT_NULL) {
+    const auto number = number_property(entry, name, above);
     return number && *number >= 0 && *number <= max ? std::optional<unsigned>(static_cast<unsigned>(*number))
                                                     : std::nullopt;
 }
@@ -153,14 +161,13 @@ unsigned function_number(io_object_t device, unsigned interface, std::optional<u
     return interface > 0 && !before_recorded ? interface - 1 : interface;
 }
 
-// A device's record, from the nearest entries above its client that carry
-// its data: the client's copies come nearest.
-usb_device read_device(io_object_t client, io_object_t device, const source_needs& needs) {
-    usb_device record{.place = place_of_location(static_cast<std::uint64_t>(number_property(client, "locationID").value_or(0))),
-                      .vid = small_number(client, "idVendor", 0xFFFF).value_or(0),
-                      .pid = small_number(client, "idProduct", 0xFFFF).value_or(0),
-                      .serial = text_property(client, "kUSBSerialNumberString", "USB Serial Number").value_or(""),
-                      .release = small_number(client, "bcdDevice", 0xFFFF),
+// A device's record, from its own entry.
+usb_device read_device(io_object_t device, const source_needs& needs) {
+    usb_device record{.place = place_of_location(static_cast<std::uint64_t>(number_property(device, "locationID").value_or(0))),
+                      .vid = small_number(device, "idVendor", 0xFFFF).value_or(0),
+                      .pid = small_number(device, "idProduct", 0xFFFF).value_or(0),
+                      .serial = text_property(device, "kUSBSerialNumberString", "USB Serial Number").value_or(""),
+                      .release = small_number(device, "bcdDevice", 0xFFFF),
                       .device_class = small_number(device, "bDeviceClass", 0xFF)};
     // Its interfaces, or where a dump records only some, at least as many
     // as the highest number among them shows.
@@ -171,8 +178,8 @@ usb_device read_device(io_object_t client, io_object_t device, const source_need
     });
     record.interfaces = std::max(record.interfaces, highest);
     if (needs.descriptions) {
-        record.product = text_property(client, "kUSBProductString", "USB Product Name");
-        record.manufacturer = text_property(client, "kUSBVendorString", "USB Vendor Name");
+        record.product = text_property(device, "kUSBProductString", "USB Product Name");
+        record.manufacturer = text_property(device, "kUSBVendorString", "USB Vendor Name");
     }
     return record;
 }
@@ -194,7 +201,7 @@ io_registry_ports io_registry_devices(const source_needs& needs, const std::unor
             continue;
         const usb_ancestors above = climb(client.get());
         if (!above.device) continue;  // not on USB: Bluetooth, a modem, the debug console
-        const auto path = text_property(client.get(), "IOCalloutDevice", reach::entry);
+        const auto path = text_property(client.get(), "IOCalloutDevice");
         if (!path) {
             ++found.unnamed;
             continue;
@@ -202,12 +209,15 @@ io_registry_ports io_registry_devices(const source_needs& needs, const std::unor
         std::uint64_t id = 0;
         IORegistryEntryGetRegistryEntryID(above.device.get(), &id);
         const auto [at, added] = known.emplace(id, found.devices.size());
-        if (added) found.devices.push_back(read_device(client.get(), above.device.get(), needs));
-        const unsigned interface = small_number(client.get(), "bInterfaceNumber", 0xFF).value_or(0);
+        if (added) found.devices.push_back(read_device(above.device.get(), needs));
+        // The interface's data, from the nearest copy below the device.
+        const io_object_t device = above.device.get();
+        const unsigned interface = small_number(client.get(), "bInterfaceNumber", 0xFF, device).value_or(0);
         usb_port port{.path = *path,
-                      .interface = function_number(above.device.get(), interface,
-                                                   small_number(client.get(), "bInterfaceClass", 0xFF))};
-        if (needs.descriptions) port.interface_name = text_property(client.get(), "kUSBString", "USB Interface Name");
+                      .interface = function_number(device, interface,
+                                                   small_number(client.get(), "bInterfaceClass", 0xFF, device))};
+        if (needs.descriptions)
+            port.interface_name = text_property(client.get(), "kUSBString", "USB Interface Name", device);
         found.devices[at->second].ports.push_back(std::move(port));
     }
     return found;

@@ -19,7 +19,8 @@ struct io_registry_ports {
 
 // Every IOSerialBSDClient below a USB device, by its callout device (the
 // cu. node, which opens without waiting for carrier detect), with its
-// device's IDs, serial number and place from the nearest entry above it
-// that carries them, and what `needs` asks besides. Clients whose registry
+// device's IDs, serial number and place from the device's entry, its
+// interface's from the nearest copy below the device, and what `needs`
+// asks besides. Clients whose registry
 // IDs are in `gone` were terminated, and are left out while they linger.
 io_registry_ports io_registry_devices(const source_needs& needs, const std::unordered_set<std::uint64_t>& gone = {});

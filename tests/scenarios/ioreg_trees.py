@@ -107,11 +107,13 @@ def yosemite():
 
 def apple_silicon():
     copied = lambda vid, pid, location: {"idVendor": vid, "idProduct": pid, "locationID": location, "bInterfaceNumber": 0}
-    hub = usb(True, "USB2.0 Hub", 0x05E3, 0x0610, 0x01100000, 9, None, [(9, None)], override=False)
+    # A hub with a serial number and a name: a device below it without them takes neither.
+    hub = usb(True, "USB2.0 Hub", 0x05E3, 0x0610, 0x01100000, 9, "HUB0001", [(9, "Hub")], "USB2.0 Hub", "GenesysLogic",
+              override=False)
     hub["IORegistryEntryChildren"] += [
         usb(True, "USB Single Serial", 0x1A86, 0x7523, 0x01120000, 0xFF, None,
             [(0xFF, None, driverkit("AppleUSBCHCOM", "cu.usbserial-1120", copied(0x1A86, 0x7523, 0x01120000)),
-              entry("WCHUSBSerialDriver", "wchusbserial", {}, client("cu.wchusbserial1120")))], "USB Single Serial", override=False),
+              entry("WCHUSBSerialDriver", "wchusbserial", {}, client("cu.wchusbserial1120")))], override=False),
         usb(True, "CP2102N", 0x10C4, 0xEA60, 0x01140000, 0, "0001",
             [(0xFF, None, driverkit("AppleUSBSLCOM", "cu.usbserial-0001", copied(0x10C4, 0xEA60, 0x01140000)))],
             "CP2102N USB to UART Bridge Controller", "Silicon Labs", override=False)]

@@ -35,7 +35,6 @@ enum : kern_return_t {
     kIOReturnNoDevice = static_cast<kern_return_t>(0xE00002C0),
     kIOReturnBadArgument = static_cast<kern_return_t>(0xE00002C2),
 };
-enum : IOOptionBits { kIORegistryIterateRecursively = 1, kIORegistryIterateParents = 2 };
 
 kern_return_t IOObjectRelease(io_object_t object);
 // The object's class name, or the name a driver gives it to be taken for (IOClassNameOverride).
@@ -55,10 +54,6 @@ kern_return_t IORegistryEntryGetChildIterator(io_registry_entry_t entry, const i
 kern_return_t IORegistryEntryGetRegistryEntryID(io_registry_entry_t entry, std::uint64_t* id);
 CFTypeRef IORegistryEntryCreateCFProperty(io_registry_entry_t entry, CFStringRef key, CFAllocatorRef allocator,
                                           IOOptionBits options);
-// The property of the entry itself, or with kIORegistryIterateParents |
-// kIORegistryIterateRecursively, of its nearest ancestor in `plane` that has it.
-CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t entry, const io_name_t plane, CFStringRef key,
-                                          CFAllocatorRef allocator, IOOptionBits options);
 
 // Notifications of services coming and going (macOS alone).
 typedef struct IONotificationPort* IONotificationPortRef;
