@@ -65,3 +65,9 @@ std::optional<export_error> finish_export(export_reading& reading);
 // refused for that before any other fault. Sections under other roots are
 // read and dropped.
 std::optional<export_error> read_export(std::string_view bytes, reg_image& image, const value_choice* kept = nullptr);
+
+// The export file at `path` (or a stream: a pipe, a device) read into an
+// image whose memory comes from `memory` (export_file.cpp), as it comes:
+// never held whole. Null, with the reason naming the file in `refusal`,
+// when it cannot be read or is malformed.
+std::unique_ptr<reg_image> read_export_file(const char* path, const image_memory& memory, std::string& refusal);

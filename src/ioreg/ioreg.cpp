@@ -1,9 +1,13 @@
 #include "ioreg/ioreg.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <plist/plist.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <type_traits>
 #include <vector>
@@ -207,4 +211,26 @@ std::unique_ptr<io_image> read_ioreg(std::string_view bytes, std::string& why) {
         return nullptr;
     }
     return image;
+}
+
+std::unique_ptr<io_image> read_ioreg_file(const char* path, std::string& why) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        why = "cannot be read: " + std::string(std::strerror(errno));
+        return nullptr;
+    }
+    // Read to its end, or one byte past the most a dump may hold.
+    std::string bytes;
+    char chunk[65536];
+    ssize_t got = 0;
+    while (bytes.size() <= max_ioreg_size &&
+           ((got = ::read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR)))
+        if (got > 0) bytes.append(chunk, static_cast<std::size_t>(got));
+    const int error = errno;
+    ::close(fd);
+    if (got < 0) {
+        why = "cannot be read: " + std::string(std::strerror(error));
+        return nullptr;
+    }
+    return read_ioreg(bytes, why);
 }

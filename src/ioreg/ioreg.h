@@ -17,3 +17,7 @@ inline constexpr std::size_t max_ioreg_size = std::size_t{64} << 20;
 // The registry recorded in `bytes`; null, with the reason in `why`, for a
 // file that is not such a dump.
 std::unique_ptr<io_image> read_ioreg(std::string_view bytes, std::string& why);
+
+// The registry recorded in the file at `path`; null, with the reason in
+// `why`, when it cannot be read or is not such a dump.
+std::unique_ptr<io_image> read_ioreg_file(const char* path, std::string& why);

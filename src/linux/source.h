@@ -25,10 +25,6 @@ const char* ioreg_dump();
 // The file the registry is read from, a dump or an export; null for sysfs.
 const char* recorded_file();
 
-// The export at `path` read into an image (source.cpp); null, with the
-// reason in `outcome.refusal`, when it cannot be read or is malformed.
-std::unique_ptr<reg_image> export_image(const char* path, source_outcome& outcome);
-
 // The USB devices under `root`, a sysfs tree, and their ttys (sysfs.cpp),
 // with what `needs` asks besides; none for a root that cannot be read.
 std::vector<usb_device> sysfs_devices(const std::string& root, const source_needs& needs);
