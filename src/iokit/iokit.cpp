@@ -5,6 +5,7 @@
 
 #include <IOKit/IOKitLib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
