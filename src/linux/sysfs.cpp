@@ -31,6 +31,10 @@ struct found_device {
 
 using device_list = std::vector<found_device>;
 
+// A tty's device node, and the tty's name from it.
+constexpr std::string_view dev_folder = "/dev/";
+std::string tty_name(const usb_port& port) { return port.path.substr(dev_folder.size()); }
+
 // A number of at most 8 digits in `base`, not above `max`; none otherwise.
 std::optional<unsigned> parse_number(std::string_view text, unsigned base, unsigned max) {
     if (text.empty() || text.size() > 8) return std::nullopt;
@@ -262,7 +266,7 @@ void attach_ttys(int root, const std::string& root_path, device_list& devices) {
         if (!place) return;
         const auto device = by_name.find(place->device);
         if (device == by_name.end()) return;
-        device->second->record.ports.push_back(usb_port{.path = "/dev/" + name, .interface = place->interface});
+        device->second->record.ports.push_back(usb_port{.path = std::string(dev_folder) + name, .interface = place->interface});
         device->second->folders.push_back(std::move(place->folder));
     });
 }
@@ -275,7 +279,7 @@ void attach_ttys(int root, const std::string& root_path, device_list& devices) {
 void complete_devices(int root, device_list& devices, const source_needs& needs) {
     const int bus = ::openat(root, "bus/usb/devices", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const auto tty_attr = [&](const usb_port& port, const char* name) {
-        return read_attr(root, "class/tty/" + port.path.substr(5) + "/" + name);
+        return read_attr(root, "class/tty/" + tty_name(port) + "/" + name);
     };
     std::vector<std::pair<std::string, std::string>> ttys;
     for (found_device& found : devices) {
@@ -301,18 +305,17 @@ void complete_devices(int root, device_list& devices, const source_needs& needs)
                 char path[320];
                 port.interface_name = read_attr(bus, attr_path(path, found.folders[i], "interface"));
             }
-            if (needs.ready_ports) ttys.emplace_back(port.path.substr(5), tty_attr(port, "dev").value_or(""));
+            if (needs.ready_ports) ttys.emplace_back(tty_name(port), tty_attr(port, "dev").value_or(""));
         }
     }
     if (bus >= 0) ::close(bus);
     if (!needs.ready_ports) return;
     const std::set<std::string> unready = unready_ttys(ttys);
     for (found_device& found : devices)
-        for (usb_port& port : found.record.ports) port.ready = !unready.count(port.path.substr(5));
+        for (usb_port& port : found.record.ports) port.ready = !unready.count(tty_name(port));
 }
 
 }  // namespace
-
 
 std::vector<usb_device> sysfs_devices(const std::string& root_path, const source_needs& needs) {
     // A root we may list but not enter is as unreadable as a missing one.
